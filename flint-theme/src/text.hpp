@@ -1,0 +1,43 @@
+// Text and path helpers shared by the theme library and the launcher.
+// Everything here is pure, allocation-light and safe on any thread.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace flint {
+
+// True when the code point has the Unicode White_Space property.
+bool is_white_space(char32_t c);
+
+// True when the bytes are well-formed UTF-8 (no overlongs, no surrogates,
+// nothing above U+10FFFF).
+bool is_valid_utf8(std::string_view text);
+
+// Strips every White_Space character from both ends. Bytes that are not
+// valid UTF-8 are never stripped.
+std::string_view trim_white_space(std::string_view text);
+
+// Replaces every ill-formed UTF-8 sequence with U+FFFD.
+std::string to_utf8_lossy(std::string_view bytes);
+
+// Appends name to base after one "/", unless base is empty or already ends
+// with "/"; a name that begins with "/" replaces base.
+std::string join_path(std::string_view base, std::string_view name);
+
+// The value of an environment variable when it is set and valid UTF-8 (an
+// empty value counts as set); nothing otherwise.
+std::optional<std::string> env_utf8(const char* name);
+
+// The operating system's message for errnum followed by " (os error N)",
+// e.g. "No such file or directory (os error 2)".
+std::string os_error_text(int errnum);
+
+// Reads a whole file. Nothing when it cannot be opened or read.
+std::optional<std::string> read_file(const std::string& path);
+
+// Reads a whole file that must be valid UTF-8 text.
+std::optional<std::string> read_text_file(const std::string& path);
+
+}  // namespace flint

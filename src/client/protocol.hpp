@@ -1,0 +1,55 @@
+// The daemon's wire protocol: newline-delimited JSON, one request and one
+// reply per connection. Encoding and decoding are pure.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "util/result.hpp"
+
+namespace flintsearch::client {
+
+struct Query {
+    std::string query;
+    std::uint64_t limit = 10;
+};
+struct Status {};
+struct Reindex {};
+using Request = std::variant<Query, Status, Reindex>;
+
+struct Hit {
+    std::string title;
+    std::string path;
+    std::string snippet;
+    float score = 0.0f;
+};
+
+struct Hits {
+    std::vector<Hit> hits;
+};
+struct StatusInfo {
+    std::uint64_t indexed = 0;
+    std::uint64_t pending = 0;
+    bool model_ready = false;
+};
+struct Ok {};
+struct Error {
+    std::string message;
+};
+using Response = std::variant<Hits, StatusInfo, Ok, Error>;
+
+// The decoder's description of why a reply was rejected.
+struct DecodeError {
+    std::string description;
+};
+
+// One request line, the terminating line feed included.
+std::string encode_request(const Request& request);
+
+// Decodes one (already trimmed) reply line.
+Result<Response, DecodeError> decode_response(std::string_view text);
+
+}  // namespace flintsearch::client
