@@ -1,5 +1,10 @@
 // The wallpaper palette: ten colour texts, four fixed neutrals and six read
-// from the colour tool's wal/colors.json. Loading never fails.
+// from the colour tool's wal/colors.json. Loading never fails and reports
+// nothing: a missing, unreadable or malformed file gives the defaults.
+//
+// Everything here is synchronous, keeps no state between calls and needs no
+// GTK; the functions that read the environment or files may run on any
+// thread (the launcher calls them on the GTK main thread).
 #pragma once
 
 #include <map>
@@ -25,25 +30,38 @@ struct Palette {
 };
 
 // The record read from the palette file: its string-only "colors" map.
+// Values are kept verbatim (no trimming, validation or case change).
 struct WalColors {
     std::map<std::string, std::string> colors;
 };
 
-// Parses palette file text. Nothing when the document breaks any rule.
+// Parses palette file text. The document is exactly one JSON value followed
+// by nothing but space, tab, LF or CR (no byte order mark either), and is
+//   - an object: its "colors" member, when present, is an object whose
+//     values are all strings (a later duplicate key wins); "colors" twice
+//     rejects; every other member is skipped whatever it holds; or
+//   - an array: [] is an empty map, [map] is that map, more elements reject.
+// Nothing when the document breaks any rule.
 std::optional<WalColors> parse_wal_colors(std::string_view text);
 
-// The palette built from a parsed file: defaults for what it does not supply.
+// The palette built from a parsed file: red, green, yellow, accent, pink and
+// teal from "color1".."color6" (exact, case-sensitive keys), defaults for
+// what it does not supply; bg, fg, surface and overlay are always fixed.
 Palette palette_from(const WalColors& wal);
 
-// The user's cache directory: XDG_CACHE_HOME, else the home directory
-// joined with ".cache"; nothing without a home directory.
+// The user's cache directory: XDG_CACHE_HOME when set and valid UTF-8 (even
+// empty, even relative), else the home directory joined with ".cache". The
+// home directory is HOME when set and non-empty, else the password
+// database's entry for getuid(); an empty one counts as none. Nothing
+// without a home directory.
 std::optional<std::string> cache_dir();
 
-// Path of the palette file (cache_dir, or the literal "~/.cache", joined
-// with "wal/colors.json").
+// Path of the palette file: cache_dir, or the literal relative "~/.cache"
+// (the tilde is not expanded), joined with "wal/colors.json".
 std::string palette_path();
 
-// Reads the palette file afresh; the default palette on any failure.
+// Reads and parses the palette file afresh on every call (the file must be
+// valid UTF-8); the default palette on any failure.
 Palette load_palette();
 
 }  // namespace flint

@@ -1,6 +1,7 @@
 #include "text.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -202,9 +203,16 @@ std::optional<std::string> read_file(const std::string& path) {
     }
     int fd;
     do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // O_NONBLOCK keeps a FIFO planted at the path from blocking the open.
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
+        return std::nullopt;
+    }
+    // Only regular files are read: a FIFO or a device could block forever.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
         return std::nullopt;
     }
     std::string data;

@@ -34,7 +34,8 @@ std::optional<std::string> env_utf8(const char* name);
 // e.g. "No such file or directory (os error 2)".
 std::string os_error_text(int errnum);
 
-// Reads a whole file. Nothing when it cannot be opened or read.
+// Reads a whole regular file. Nothing when it cannot be opened or read, or is
+// not a regular file (a FIFO or device could block the caller forever).
 std::optional<std::string> read_file(const std::string& path);
 
 // Reads a whole file that must be valid UTF-8 text.

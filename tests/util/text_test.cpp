@@ -1,6 +1,8 @@
 #include "text.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -19,14 +21,29 @@ TEST(TrimWhiteSpace, StripsEveryUnicodeWhiteSpaceAtBothEnds) {
         {"", ""},
         {"  4711\n", "4711"},
         {"\t\v\f\r 4711 \r\n", "4711"},
-        {"\xC2\x85" "a" "\xC2\xA0", "a"},              // U+0085, U+00A0
-        {"\xE1\x9A\x80" "a" "\xE2\x80\x8A", "a"},      // U+1680, U+200A
-        {"\xE2\x80\xA8\xE2\x80\xA9" "a" "\xE2\x80\xAF", "a"},  // U+2028/9, U+202F
-        {"\xE2\x81\x9F" "a" "\xE3\x80\x80", "a"},      // U+205F, U+3000
-        {"a b", "a b"},                                 // interior kept
-        {"\xE2\x80\x8B" "a", "\xE2\x80\x8B" "a"},      // U+200B is not White_Space
-        {" \xFF ", "\xFF"},                             // invalid bytes are never stripped
-        {"\xA0", "\xA0"},                               // a lone continuation byte
+        {"\xC2\x85"
+         "a"
+         "\xC2\xA0",
+         "a"},  // U+0085, U+00A0
+        {"\xE1\x9A\x80"
+         "a"
+         "\xE2\x80\x8A",
+         "a"},  // U+1680, U+200A
+        {"\xE2\x80\xA8\xE2\x80\xA9"
+         "a"
+         "\xE2\x80\xAF",
+         "a"},  // U+2028/9, U+202F
+        {"\xE2\x81\x9F"
+         "a"
+         "\xE3\x80\x80",
+         "a"},           // U+205F, U+3000
+        {"a b", "a b"},  // interior kept
+        {"\xE2\x80\x8B"
+         "a",
+         "\xE2\x80\x8B"
+         "a"},               // U+200B is not White_Space
+        {" \xFF ", "\xFF"},  // invalid bytes are never stripped
+        {"\xA0", "\xA0"},    // a lone continuation byte
         {"   ", ""},
     };
     for (const auto& row : rows) {
@@ -47,9 +64,15 @@ TEST(Utf8, ValidatesStrictly) {
 
 TEST(Utf8, LossyConversionReplacesEachMaximalSubpart) {
     EXPECT_EQ(flint::to_utf8_lossy("ok"), "ok");
-    EXPECT_EQ(flint::to_utf8_lossy("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(flint::to_utf8_lossy("a\xFF"
+                                   "b"),
+              "a\xEF\xBF\xBD"
+              "b");
     // A truncated three-byte sequence is one replacement, not two.
-    EXPECT_EQ(flint::to_utf8_lossy("\xE2\x82" "x"), "\xEF\xBF\xBD" "x");
+    EXPECT_EQ(flint::to_utf8_lossy("\xE2\x82"
+                                   "x"),
+              "\xEF\xBF\xBD"
+              "x");
     EXPECT_EQ(flint::to_utf8_lossy("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
@@ -80,6 +103,11 @@ TEST(ReadFile, DistinguishesMissingAndNonUtf8) {
     EXPECT_EQ(flint::read_file("/nonexistent/flint"), std::nullopt);
     EXPECT_EQ(flint::read_file("a\0b"s), std::nullopt);
     EXPECT_TRUE(flint::read_file("/proc/self/comm").has_value());
+    EXPECT_EQ(flint::read_file("/tmp"), std::nullopt);
+    const std::string fifo = "/tmp/flint-text-test-fifo-" + std::to_string(::getpid());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(flint::read_file(fifo), std::nullopt);  // returns at once, no writer needed
+    ::unlink(fifo.c_str());
 }
 
 }  // namespace

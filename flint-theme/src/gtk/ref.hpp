@@ -41,7 +41,7 @@ using GCharPtr = std::unique_ptr<gchar, GFree>;
 
 // Owns a GError* and can be passed where GLib wants a GError**.
 class ErrorPtr {
-public:
+  public:
     ErrorPtr() = default;
     ErrorPtr(const ErrorPtr&) = delete;
     ErrorPtr& operator=(const ErrorPtr&) = delete;
@@ -54,7 +54,7 @@ public:
     GError* get() const { return error_; }
     explicit operator bool() const { return error_ != nullptr; }
 
-private:
+  private:
     GError* error_ = nullptr;
 };
 
