@@ -1,0 +1,84 @@
+#!/usr/bin/env python3
+"""The keyboard: Enter, the arrows, Ctrl+Enter and Escape, and Enter on rows
+that are not hits."""
+import common
+import launcher_harness as h
+
+FIRST, SECOND, _ = (hit["path"] for hit in common.THREE_HITS)
+
+
+class Keys(h.LauncherTestCase):
+    def search(self):
+        s = self.sandbox
+        s.start_daemon([common.hits_reply(*common.THREE_HITS)])
+        launcher = s.launch()
+        self.assertEqual(s.pid_file_text(), str(launcher.pid))
+        s.type("report")
+        s.wait_requests(1)
+        common.wait_selected(s)
+        return launcher
+
+    def assert_opened_and_closed(self, launcher, expected):
+        s = self.sandbox
+        self.assertEqual(s.wait_opened(), [[expected]])
+        self.assertEqual(s.wait_exit(launcher), 0)
+        self.assertIsNone(s.pid_file_text(), "the pid file outlived the launcher")
+        # xdg-open gets the null device for its standard streams.
+        fds = s.calls(s.xdg_open_log)[0]["fds"]
+        self.assertEqual(fds, {0: "/dev/null", 1: "/dev/null", 2: "/dev/null"})
+
+    def test_keys_choose_what_opens(self):
+        table = [
+            ("Enter", [("Return",)], FIRST),
+            ("keypad Enter", [("KP_Enter",)], FIRST),
+            ("Down Enter", [("Down",), ("Return",)], SECOND),
+            ("Down Down Up Enter", [("Down",), ("Down",), ("Up",), ("Return",)], SECOND),
+            ("Up at the top", [("Up",), ("Return",)], FIRST),
+            ("Ctrl+Enter", [("Return", "ctrl")], "/home/u/docs"),
+            ("Shift+Enter", [("Return", "shift")], FIRST),
+        ]
+        for name, keys, expected in table:
+            with self.subTest(name):
+                self.fresh_sandbox()
+                launcher = self.search()
+                for key in keys:
+                    self.sandbox.key(*key)
+                self.assert_opened_and_closed(launcher, expected)
+
+    def test_down_moves_the_drawn_selection(self):
+        s = self.sandbox
+        self.search()
+        first = common.panel.Layout(s).selected
+        s.key("Down")
+        moved = common.wait_selected(s, lambda l: l.selected[0] > first[0] + 10,
+                                     "the selection to move down")
+        s.key("Up")
+        common.wait_selected(s, lambda l: abs(l.selected[0] - first[0]) <= 2,
+                             "the selection to move back up")
+        self.assertGreater(moved.selected[0], first[0])
+
+    def test_enter_on_a_message_row_does_nothing(self):
+        s = self.sandbox
+        s.start_daemon([common.hits_reply()])
+        launcher = s.launch()
+        s.key("Return")  # on the hint row
+        self.assertTrue(s.still_running(launcher), "Enter on the hint row closed the launcher")
+        s.type("zzz")
+        s.wait_requests(1)
+        s.key("Return")  # on "No results"
+        self.assertTrue(s.still_running(launcher), "Enter on \"No results\" closed the launcher")
+        self.assertEqual(s.opened(), [])
+        self.assertEqual(s.pid_file_text(), str(launcher.pid))
+
+    def test_escape_closes(self):
+        s = self.sandbox
+        launcher = s.launch()
+        s.type("still typing")  # a search is pending when Escape comes
+        s.key("Escape")
+        self.assertEqual(s.wait_exit(launcher), 0)
+        self.assertIsNone(s.pid_file_text())
+        self.assertEqual(s.opened(), [])
+
+
+if __name__ == "__main__":
+    h.main()
