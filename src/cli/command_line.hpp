@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -32,6 +33,13 @@ struct ParseExit {
     std::string text;
 };
 
+// The name shown in the usage line: the last path component of argv[0]
+// when it is valid UTF-8, "flintsearch" otherwise (or without argv[0]).
+std::string invocation_name(const std::vector<std::string>& argv);
+
+// Parses the whole argument vector (argv[0] included), left to right: the
+// first help flag or usage error decides. Uses getopt_long, whose state is
+// process-wide, so call it from one thread at a time.
 std::variant<Cli, ParseExit> parse_arguments(const std::vector<std::string>& argv);
 
 // Parses argv; prints help or a usage error and ends the process for those.

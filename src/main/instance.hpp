@@ -1,4 +1,5 @@
-// Single-instance toggle through the pid file. Runs before GTK is touched.
+// Single-instance toggle through the pid file. Runs before GTK is touched,
+// on the main thread; nothing here is locked.
 #pragma once
 
 #include <cstdint>
@@ -20,10 +21,16 @@ enum class ToggleOutcome { StoppedAnother, Claimed };
 // digits, at most 4294967295.
 std::optional<std::uint32_t> parse_pid_text(std::string_view text);
 
-// Stops a running launcher named by the pid file, or claims the file.
+// The id of a running launcher named by the pid file at path: the file
+// holds a pid (see parse_pid_text) and /proc/PID/comm reads "flintsearch".
+std::optional<std::uint32_t> running_launcher(const std::string& path);
+
+// Stops a running launcher named by the pid file with `kill PID` (the pid
+// file is left as it is), or claims the file.
 ToggleOutcome toggle_instance();
 
-// Writes this process's id into the pid file; failures are ignored.
+// Writes this process's id into the pid file; failures are ignored. A
+// symbolic link at the path is not followed.
 void claim_pid_file();
 
 // Deletes the pid file; failures (a missing file included) are ignored.

@@ -1,0 +1,112 @@
+// The real executable, for everything that ends before GTK starts: help,
+// usage errors, the screenshot check and stopping a running launcher. No
+// display is offered (WAYLAND_DISPLAY and DISPLAY are removed), so a run
+// that reached GTK would fail these tests.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "process_helpers.hpp"
+#include "text.hpp"
+
+namespace flintsearch {
+namespace {
+
+using test::RunResult;
+using test::TempDir;
+
+class Binary : public testing::Test {
+  protected:
+    RunResult run(std::vector<std::string> args, std::string argv0 = FLINTSEARCH_BINARY) {
+        args.insert(args.begin(), std::move(argv0));
+        return test::run_captured(
+            FLINTSEARCH_BINARY, std::move(args),
+            test::environment_with({"XDG_RUNTIME_DIR=" + runtime_.path(), "PATH=" + kill_.bin_dir(),
+                                    "WAYLAND_DISPLAY", "DISPLAY"}),
+            scratch_);
+    }
+    std::string pid_file() const { return runtime_.file("flintsearch.pid"); }
+
+    TempDir runtime_;
+    TempDir scratch_;
+    test::KillRecorder kill_;
+};
+
+TEST_F(Binary, IsNamedForItsProcComm) {
+    EXPECT_EQ(std::filesystem::path(FLINTSEARCH_BINARY).filename(), "flintsearch");
+}
+
+TEST_F(Binary, HelpGoesToStandardOutput) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"}, {"-h", "--bogus"}, {"--output", "x", "--help"}}) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out.substr(0, 38), "Usage: flintsearch [OPTIONS]\n\nOptions:");
+        EXPECT_EQ(r.out.back(), '\n');
+        EXPECT_EQ(r.err, "");
+    }
+    EXPECT_FALSE(std::filesystem::exists(pid_file()));
+}
+
+TEST_F(Binary, UsageErrorsGoToStandardErrorWithStatusTwo) {
+    struct Row {
+        std::vector<std::string> args;
+        std::string argv0;
+        std::string message;
+        std::string name;
+    };
+    const std::vector<Row> rows = {
+        {{"search"}, FLINTSEARCH_BINARY, "unexpected argument 'search' found", "flintsearch"},
+        {{"--width=-1"},
+         FLINTSEARCH_BINARY,
+         "invalid value '-1' for '--width <WIDTH>': -1 is not in 0..=4294967295",
+         "flintsearch"},
+        {{"--width", "800", "--width", "900"},
+         "/elsewhere/fs",
+         "the argument '--width <WIDTH>' cannot be used multiple times",
+         "fs"},
+        {{"--screenshot"},
+         "fs\xFF",
+         "a value is required for '--screenshot <SCREENSHOT>' but none was supplied",
+         "flintsearch"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.args));
+        const RunResult r = run(row.args, row.argv0);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "error: " + row.message + "\n\nUsage: " + row.name +
+                             " [OPTIONS]\n\nFor more information, try '--help'.\n");
+    }
+    EXPECT_FALSE(std::filesystem::exists(pid_file()));
+}
+
+TEST_F(Binary, ScreenshotWithoutOutputExitsWithOne) {
+    test::FakeLauncher launcher;
+    test::write_file(pid_file(), std::to_string(launcher.pid()));
+    const RunResult r = run({"--screenshot", "search", "--width", "800"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "flintsearch: --screenshot requires --output\n");
+    // The check comes before the toggle: nothing was stopped or claimed.
+    EXPECT_TRUE(kill_.calls().empty());
+    EXPECT_EQ(flint::read_file(pid_file()), std::to_string(launcher.pid()));
+}
+
+TEST_F(Binary, SecondStartStopsTheRunningLauncher) {
+    test::FakeLauncher launcher;
+    const std::string pid = std::to_string(launcher.pid());
+    test::write_file(pid_file(), "+0" + pid + "\n");
+    const RunResult r = run({});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(kill_.calls(), std::vector<std::string>{pid});
+    EXPECT_EQ(flint::read_file(pid_file()), "+0" + pid + "\n");
+}
+
+}  // namespace
+}  // namespace flintsearch

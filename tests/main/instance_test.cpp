@@ -1,0 +1,262 @@
+#include "main/instance.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "process_helpers.hpp"
+#include "text.hpp"
+
+namespace flintsearch {
+namespace {
+
+using test::TempDir;
+
+// Sets or unsets an environment variable for one scope.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            old_ = old;
+        }
+        if (value != nullptr) {
+            setenv(name, value, 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+    ~ScopedEnv() {
+        if (old_) {
+            setenv(name_, old_->c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(PidText, AcceptedAndRejectedForms) {
+    struct Row {
+        std::string text;
+        std::optional<std::uint32_t> pid;
+    };
+    const std::vector<Row> rows = {
+        {"4711", 4711},
+        {"4711\n", 4711},
+        {"  +4711  ", 4711},
+        {"\t\r\n\v\f4711\n", 4711},
+        {"\xC2\x85\xC2\xA0\xE3\x80\x80"
+         "4711\xE2\x80\xA8\xE2\x80\xAF",
+         4711},
+        {"0004711", 4711},
+        {"+007", 7},
+        {"0", 0},
+        {"4294967295", 4294967295u},
+        {"", std::nullopt},
+        {" \n", std::nullopt},
+        {"+", std::nullopt},
+        {"-", std::nullopt},
+        {"-4711", std::nullopt},
+        {"-0", std::nullopt},
+        {"++4711", std::nullopt},
+        {"abc", std::nullopt},
+        {"47 11", std::nullopt},
+        {"4711x", std::nullopt},
+        {"4294967296", std::nullopt},
+        {"99999999999999999999999", std::nullopt},
+        {"\xEF\xBC\x94", std::nullopt},  // a full-width digit is not an ASCII digit
+        {"\xE2\x80\x8B"
+         "4711",
+         std::nullopt},  // zero-width space is not White_Space
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.text));
+        EXPECT_EQ(parse_pid_text(row.text), row.pid);
+    }
+}
+
+TEST(RuntimeDir, FollowsXdgRuntimeDir) {
+    struct Row {
+        const char* value;  // nullptr: unset
+        std::string dir;
+        std::string pid_file;
+    };
+    const std::vector<Row> rows = {
+        {nullptr, "/tmp", "/tmp/flintsearch.pid"},
+        {"\xFF/run", "/tmp", "/tmp/flintsearch.pid"},
+        {"/run/user/1000", "/run/user/1000", "/run/user/1000/flintsearch.pid"},
+        {"/run/user/1000/", "/run/user/1000/", "/run/user/1000/flintsearch.pid"},
+        {"", "", "flintsearch.pid"},
+        {"rel/dir", "rel/dir", "rel/dir/flintsearch.pid"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.value == nullptr ? "(unset)" : row.value);
+        ScopedEnv env("XDG_RUNTIME_DIR", row.value);
+        EXPECT_EQ(runtime_dir(), row.dir);
+        EXPECT_EQ(pid_file_path(), row.pid_file);
+    }
+}
+
+// Runs each test with its own runtime directory and a recording `kill` as
+// the only one on PATH.
+class Toggle : public testing::Test {
+  protected:
+    Toggle()
+        : runtime_env_("XDG_RUNTIME_DIR", runtime_.path().c_str()),
+          path_env_("PATH", kill_.bin_dir().c_str()) {}
+
+    static void SetUpTestSuite() {
+        // Like the launcher itself; the child must get SIGPIPE back.
+        std::signal(SIGPIPE, SIG_IGN);
+    }
+
+    std::string pid_file() const { return runtime_.file("flintsearch.pid"); }
+    std::optional<std::string> pid_file_contents() const { return flint::read_file(pid_file()); }
+    static std::string own_pid() { return std::to_string(getpid()); }
+
+    TempDir runtime_;
+    test::KillRecorder kill_;
+    ScopedEnv runtime_env_;
+    ScopedEnv path_env_;
+};
+
+TEST_F(Toggle, RunningLauncherIsStoppedAndPidFileKept) {
+    test::FakeLauncher launcher;
+    ASSERT_GT(launcher.pid(), 0);
+    const std::string pid = std::to_string(launcher.pid());
+    for (const std::string& stored :
+         {pid, pid + "\n", "  +" + pid + " \n", "+000" + pid, "\xE3\x80\x80" + pid + "\r\n"}) {
+        SCOPED_TRACE(testing::PrintToString(stored));
+        test::write_file(pid_file(), stored);
+        std::filesystem::remove(kill_.log());
+
+        EXPECT_EQ(toggle_instance(), ToggleOutcome::StoppedAnother);
+        // kill gets the id formatted afresh, as its only argument.
+        EXPECT_EQ(kill_.calls(), std::vector<std::string>{pid});
+        EXPECT_EQ(pid_file_contents(), stored);
+    }
+    // The stand-in kill stops nothing: the launcher was not touched otherwise.
+    EXPECT_TRUE(launcher.running());
+}
+
+TEST_F(Toggle, KillGetsDefaultSigpipe) {
+    test::FakeLauncher launcher;
+    test::write_file(pid_file(), std::to_string(launcher.pid()));
+    ASSERT_EQ(toggle_instance(), ToggleOutcome::StoppedAnother);
+    const auto mask = kill_.last_ignored_mask();
+    ASSERT_TRUE(mask);
+    EXPECT_EQ(*mask & (1ull << (SIGPIPE - 1)), 0u) << std::hex << *mask;
+}
+
+TEST_F(Toggle, MissingKillIsIgnored) {
+    test::FakeLauncher launcher;
+    test::write_file(pid_file(), std::to_string(launcher.pid()));
+    const TempDir empty;
+    ScopedEnv no_kill("PATH", empty.path().c_str());
+    EXPECT_EQ(toggle_instance(), ToggleOutcome::StoppedAnother);
+    EXPECT_EQ(pid_file_contents(), std::to_string(launcher.pid()));
+}
+
+TEST_F(Toggle, ClaimsWhenNoLauncherIsNamed) {
+    test::Child other("/bin/sleep", {"sleep", "600"});
+    ASSERT_GT(other.pid(), 0);
+    // An id whose process is gone.
+    pid_t gone;
+    {
+        test::Child exited("/bin/true", {"true"});
+        exited.reap();
+        gone = exited.pid();
+    }
+    struct Row {
+        std::string name;
+        std::optional<std::string> stored;  // nothing: no pid file
+    };
+    const std::vector<Row> rows = {
+        {"no pid file", std::nullopt},
+        {"empty", ""},
+        {"lone plus", "+"},
+        {"negative", "-" + std::to_string(other.pid())},
+        {"garbage", "abc"},
+        {"too large", "4294967296"},
+        {"not UTF-8", "\xFF" + std::to_string(other.pid())},
+        {"process of another name", std::to_string(other.pid())},
+        {"process gone", std::to_string(gone)},
+        {"own process (comm is the test's)", own_pid()},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::filesystem::remove(pid_file());
+        if (row.stored) {
+            test::write_file(pid_file(), *row.stored);
+        }
+        EXPECT_EQ(toggle_instance(), ToggleOutcome::Claimed);
+        EXPECT_EQ(pid_file_contents(), own_pid());
+    }
+    EXPECT_TRUE(kill_.calls().empty());
+    EXPECT_TRUE(other.running());
+}
+
+TEST_F(Toggle, ClaimedFileHonoursUmask) {
+    const mode_t old = umask(027);
+    claim_pid_file();
+    umask(old);
+    struct stat st {};
+    ASSERT_EQ(stat(pid_file().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(Toggle, SymlinkAtPidPathIsNotFollowed) {
+    const TempDir elsewhere;
+    const std::string target = elsewhere.file("victim");
+    test::write_file(target, "precious");
+    ASSERT_EQ(symlink(target.c_str(), pid_file().c_str()), 0);
+
+    EXPECT_EQ(toggle_instance(), ToggleOutcome::Claimed);
+    EXPECT_EQ(flint::read_file(target), "precious");
+    EXPECT_TRUE(std::filesystem::is_symlink(pid_file()));
+
+    // A dangling link does not create its target either.
+    std::filesystem::remove(target);
+    claim_pid_file();
+    EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+TEST_F(Toggle, UnwritablePidFileIsIgnored) {
+    ScopedEnv missing_dir("XDG_RUNTIME_DIR", runtime_.file("no/such/dir").c_str());
+    EXPECT_EQ(toggle_instance(), ToggleOutcome::Claimed);
+}
+
+TEST_F(Toggle, RemovePidFile) {
+    claim_pid_file();
+    ASSERT_TRUE(pid_file_contents());
+    remove_pid_file();
+    EXPECT_FALSE(std::filesystem::exists(pid_file()));
+    remove_pid_file();  // a second removal fails quietly
+    EXPECT_FALSE(std::filesystem::exists(pid_file()));
+}
+
+TEST_F(Toggle, StaleFileIsClaimedOnTheNextStart) {
+    std::string stale;
+    {
+        test::FakeLauncher launcher;
+        stale = std::to_string(launcher.pid());
+        test::write_file(pid_file(), stale);
+        ASSERT_EQ(toggle_instance(), ToggleOutcome::StoppedAnother);
+    }  // the launcher ends here, leaving its pid file behind
+    EXPECT_EQ(pid_file_contents(), stale);
+    EXPECT_EQ(toggle_instance(), ToggleOutcome::Claimed);
+    EXPECT_EQ(pid_file_contents(), own_pid());
+}
+
+}  // namespace
+}  // namespace flintsearch
