@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,6 +54,27 @@ bool is_launcher_process(std::uint32_t pid) {
     return comm && flint::trim_white_space(*comm) == kProgramName;
 }
 
+// Reads the pid file only when it is a regular file that the current user
+// owns. In a shared fallback directory such as /tmp another local user could
+// otherwise name any of our processes, or plant a symlink, and have the
+// toggle stop it; such a file counts as stale.
+std::optional<std::string> read_own_pid_file(const std::string& path) {
+    int fd;
+    do {
+        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    struct stat st {};
+    const bool own = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == getuid();
+    close(fd);
+    if (!own) {
+        return std::nullopt;
+    }
+    return flint::read_text_file(path);
+}
+
 }  // namespace
 
 std::string runtime_dir() {
@@ -85,7 +107,7 @@ std::optional<std::uint32_t> parse_pid_text(std::string_view text) {
 }
 
 std::optional<std::uint32_t> running_launcher(const std::string& path) {
-    const auto text = flint::read_text_file(path);
+    const auto text = read_own_pid_file(path);
     if (!text) {
         return std::nullopt;
     }

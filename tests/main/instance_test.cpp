@@ -231,6 +231,32 @@ TEST_F(Toggle, SymlinkAtPidPathIsNotFollowed) {
     EXPECT_FALSE(std::filesystem::exists(target));
 }
 
+TEST_F(Toggle, PidFileOfAnotherUserIsStale) {
+    if (getuid() != 0) {
+        GTEST_SKIP() << "needs root to give the pid file to another user";
+    }
+    test::FakeLauncher launcher;
+    const std::string pid = std::to_string(launcher.pid());
+    test::write_file(pid_file(), pid, 0666);
+    ASSERT_EQ(chown(pid_file().c_str(), 65534, 65534), 0);
+
+    // Root may still rewrite the file, so it is claimed; kill never runs.
+    EXPECT_EQ(toggle_instance(), ToggleOutcome::Claimed);
+    EXPECT_TRUE(kill_.calls().empty());
+    EXPECT_EQ(pid_file_contents(), own_pid());
+    EXPECT_TRUE(launcher.running());
+}
+
+TEST_F(Toggle, SymlinkToOwnPidFileIsNotTrusted) {
+    test::FakeLauncher launcher;
+    const TempDir elsewhere;
+    test::write_file(elsewhere.file("pid"), std::to_string(launcher.pid()));
+    ASSERT_EQ(symlink(elsewhere.file("pid").c_str(), pid_file().c_str()), 0);
+
+    EXPECT_EQ(toggle_instance(), ToggleOutcome::Claimed);
+    EXPECT_TRUE(kill_.calls().empty());
+}
+
 TEST_F(Toggle, UnwritablePidFileIsIgnored) {
     ScopedEnv missing_dir("XDG_RUNTIME_DIR", runtime_.file("no/such/dir").c_str());
     EXPECT_EQ(toggle_instance(), ToggleOutcome::Claimed);
