@@ -1,1 +1,212 @@
-// placeholder until implemented
+#include "window/launcher_window.hpp"
+
+#include <exception>
+#include <memory>
+
+#include "client/search_dispatch.hpp"
+#include "gtk/ref.hpp"
+#include "gtk/theme.hpp"
+#include "main/instance.hpp"
+#include "screenshot/screenshot_view.hpp"
+#include "window/key_map.hpp"
+#include "window/layer_shell.hpp"
+#include "window/result_rows.hpp"
+#include "window/row_text.hpp"
+#include "window/signal.hpp"
+
+namespace flintsearch::window {
+namespace {
+
+// Marks the application's launcher window and names its entry (a plain
+// observer: the window owns the entry).
+constexpr const char* LAUNCHER_ENTRY_KEY = "flintsearch-entry";
+
+constexpr const char* PLACEHOLDER = "flintsearch \u2014 find anything by meaning";
+constexpr int PANEL_TOP = 120;
+constexpr int PANEL_WIDTH = 640;
+constexpr int MAX_LIST_HEIGHT = 520;
+
+// The user stylesheet's provider: one per process, reloaded on every
+// activation. Never destroyed (GTK may still use it at exit).
+flint::ProviderSlot& user_css_slot() {
+    static auto* slot = new flint::ProviderSlot;
+    return *slot;
+}
+
+// A GWeakRef to a window; main thread only.
+class WeakWindow {
+  public:
+    explicit WeakWindow(GtkWindow* window) { g_weak_ref_init(&ref_, window); }
+    WeakWindow(const WeakWindow&) = delete;
+    WeakWindow& operator=(const WeakWindow&) = delete;
+    ~WeakWindow() { g_weak_ref_clear(&ref_); }
+
+    // A new reference to the window, or nothing once it is gone.
+    flint::Ref<GtkWindow> get() {
+        return flint::adopt(static_cast<GtkWindow*>(g_weak_ref_get(&ref_)));
+    }
+
+  private:
+    GWeakRef ref_;
+};
+
+void install_stylesheets() {
+    flint::install_theme();
+    flint::set_app_css([] { return launcher_css(flint::load_palette()); });
+    flint::load_user_css(user_css_path(), user_css_slot());
+}
+
+void present(GtkWindow* window) {
+    gtk_window_present(window);
+    if (auto* entry =
+            static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(window), LAUNCHER_ENTRY_KEY))) {
+        gtk_widget_grab_focus(entry);
+    }
+}
+
+}  // namespace
+
+GtkWindow* find_launcher_window(GtkApplication* app) {
+    for (GList* item = gtk_application_get_windows(app); item != nullptr; item = item->next) {
+        if (g_object_get_data(G_OBJECT(item->data), LAUNCHER_ENTRY_KEY) != nullptr) {
+            return GTK_WINDOW(item->data);
+        }
+    }
+    return nullptr;
+}
+
+CloseLauncher make_close_launcher(GtkWindow* window, bool screenshot) {
+    // A weak reference: the handlers that share this action belong to the
+    // window's own widgets and controllers, so a strong one would keep the
+    // window alive forever (GTK 4 disposes a closed window only when its
+    // last reference goes, and "destroy" runs then).
+    auto target = std::make_shared<WeakWindow>(window);
+    return std::make_shared<const CloseAction>([target, screenshot] {
+        if (!screenshot) {
+            remove_pid_file();
+        }
+        if (const flint::Ref<GtkWindow> alive = target->get()) {
+            gtk_window_close(alive.get());
+        }
+    });
+}
+
+void on_outside_press(GtkWidget* content, GtkWidget* window, double x, double y,
+                      const CloseAction& close) {
+    graphene_rect_t bounds;
+    if (!gtk_widget_compute_bounds(content, window, &bounds)) {
+        return;
+    }
+    const Bounds panel{bounds.origin.x, bounds.origin.y, bounds.size.width, bounds.size.height};
+    if (is_outside(panel, x, y)) {
+        close();
+    }
+}
+
+namespace {
+
+// The steps of an activation, in order: stylesheets (theme, launcher, user),
+// then the window, its layer surface, the close action, the widgets, the
+// handlers, a screenshot run's capture, and finally presenting.
+void build_or_present(GtkApplication* app, const LauncherState& state) {
+    install_stylesheets();
+    if (GtkWindow* existing = find_launcher_window(app)) {
+        present(existing);
+        return;
+    }
+
+    GtkWidget* window = gtk_application_window_new(app);
+    configure_layer_surface(GTK_WINDOW(window));
+    const bool screenshot = state.screenshot.has_value();
+    const CloseLauncher close_launcher = make_close_launcher(GTK_WINDOW(window), screenshot);
+
+    GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_widget_add_css_class(content, "launcher-bg");
+    gtk_widget_set_halign(content, GTK_ALIGN_CENTER);
+    gtk_widget_set_valign(content, GTK_ALIGN_START);
+    gtk_widget_set_margin_top(content, PANEL_TOP);
+    gtk_widget_set_size_request(content, PANEL_WIDTH, -1);
+
+    GtkWidget* entry = gtk_search_entry_new();
+    g_object_set(entry, "placeholder-text", PLACEHOLDER, nullptr);
+    gtk_box_append(GTK_BOX(content), entry);
+
+    GtkWidget* scroller = gtk_scrolled_window_new();
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_NEVER,
+                                   GTK_POLICY_AUTOMATIC);
+    gtk_scrolled_window_set_max_content_height(GTK_SCROLLED_WINDOW(scroller), MAX_LIST_HEIGHT);
+    gtk_scrolled_window_set_propagate_natural_height(GTK_SCROLLED_WINDOW(scroller), TRUE);
+
+    GtkWidget* list = gtk_list_box_new();
+    gtk_list_box_set_selection_mode(GTK_LIST_BOX(list), GTK_SELECTION_BROWSE);
+    gtk_list_box_append(GTK_LIST_BOX(list), message_row(HINT_TEXT));
+
+    gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(scroller), list);
+    gtk_box_append(GTK_BOX(content), scroller);
+    gtk_window_set_child(GTK_WINDOW(window), content);
+    g_object_set_data(G_OBJECT(window), LAUNCHER_ENTRY_KEY, entry);
+
+    client::connect_search_entry(GTK_EDITABLE(entry), GTK_LIST_BOX(list), state.slot);
+
+    // In the capture phase on the window, the five keys handled here never
+    // reach the entry; everything else does.
+    GtkEventController* keys = gtk_event_controller_key_new();
+    gtk_event_controller_set_propagation_phase(keys, GTK_PHASE_CAPTURE);
+    gtk_event_controller_set_name(keys, KEY_CONTROLLER_NAME);
+    connect<gboolean(GtkEventControllerKey*, guint, guint, GdkModifierType)>(
+        keys, "key-pressed",
+        [close_launcher,
+         held_list = std::shared_ptr<GtkListBox>(flint::retain(GTK_LIST_BOX(list)))](
+            GtkEventControllerKey*, guint keyval, guint, GdkModifierType modifiers) {
+            return on_key_pressed(keyval, modifiers, held_list.get(), *close_launcher);
+        });
+    gtk_widget_add_controller(window, keys);
+
+    connect<void(GtkListBox*, GtkListBoxRow*)>(list, "row-activated",
+                                               [close_launcher](GtkListBox*, GtkListBoxRow* row) {
+                                                   on_row_activated(row, *close_launcher);
+                                               });
+
+    // The gesture belongs to the window, so it reaches the window through
+    // its own widget; holding the content box makes no cycle (a child does
+    // not reference its parent).
+    GtkGesture* click = gtk_gesture_click_new();
+    gtk_event_controller_set_name(GTK_EVENT_CONTROLLER(click), CLICK_GESTURE_NAME);
+    connect<void(GtkGestureClick*, gint, gdouble, gdouble)>(
+        click, "pressed",
+        [close_launcher, held_content = std::shared_ptr<GtkWidget>(flint::retain(content))](
+            GtkGestureClick* gesture, gint /*n_press*/, gdouble x, gdouble y) {
+            on_outside_press(held_content.get(),
+                             gtk_event_controller_get_widget(GTK_EVENT_CONTROLLER(gesture)), x, y,
+                             *close_launcher);
+        });
+    gtk_widget_add_controller(window, GTK_EVENT_CONTROLLER(click));
+
+    // A screenshot run never wrote the pid file, so it leaves it alone; a
+    // running launcher's file stays intact.
+    connect<void(GtkWidget*)>(window, "destroy", [screenshot](GtkWidget*) {
+        if (!screenshot) {
+            remove_pid_file();
+        }
+    });
+
+    if (state.screenshot) {
+        screenshot::check_screenshot_view(GTK_WINDOW(window), *state.screenshot);
+    }
+    present(GTK_WINDOW(window));
+}
+
+}  // namespace
+
+void build_launcher_window(GtkApplication* app, const LauncherState& state) {
+    g_return_if_fail(GTK_IS_APPLICATION(app));
+    g_return_if_fail(state.slot != nullptr);
+    // Called from the "activate" signal: no exception may reach GLib.
+    try {
+        build_or_present(app, state);
+    } catch (const std::exception& e) {
+        g_warning("flintsearch: cannot build the launcher window: %s", e.what());
+    }
+}
+
+}  // namespace flintsearch::window

@@ -1,5 +1,5 @@
 // The launcher window: a full-output transparent layer surface holding the
-// 640 px panel with the search entry and the result list.
+// 640 px panel with the search entry and the result list. Main thread only.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -10,23 +10,40 @@
 #include "cli/command_line.hpp"
 #include "client/pending_search.hpp"
 #include "palette.hpp"
+#include "window/key_handling.hpp"
+#include "window/launcher_css.hpp"
 
 namespace flintsearch::window {
+
+// Names of the window's own key controller and click gesture (GTK adds
+// controllers of its own to every window).
+inline constexpr const char* KEY_CONTROLLER_NAME = "flintsearch-keys";
+inline constexpr const char* CLICK_GESTURE_NAME = "flintsearch-outside-press";
 
 struct LauncherState {
     std::optional<cli::ScreenshotRequest> screenshot;
     client::PendingSearchSlotRef slot;
 };
 
-// The "activate" handler: builds (or, on a repeated activation, presents)
-// the launcher window.
+// The "activate" handler: installs the stylesheets, then builds and presents
+// the launcher window with the entry focused. The process has at most one
+// launcher window: a repeated activation reloads the user stylesheet and
+// presents the existing window instead of building another.
 void build_launcher_window(GtkApplication* app, const LauncherState& state);
 
-// The launcher's own stylesheet for a palette (one line, no line breaks).
-std::string launcher_css(const flint::Palette& palette);
+// The launcher window of the application, or nullptr when none is open.
+GtkWindow* find_launcher_window(GtkApplication* app);
 
-// XDG_CONFIG_HOME, else HOME (or /tmp) joined with ".config"; then
-// joined with "flintsearch".
-std::string config_dir();
+// The shared close action for the window: removes the pid file (not in a
+// screenshot run, which never wrote it), then closes the window. Holds a
+// weak reference to the window: the handlers that share it belong to the
+// window, and a strong one would keep it from ever being disposed.
+CloseLauncher make_close_launcher(GtkWindow* window, bool screenshot);
+
+// The window's click-gesture "pressed" handler: a press at (x, y), in window
+// coordinates, outside the content box's bounds closes the launcher (edges
+// count as inside). A failed bounds computation ignores the press.
+void on_outside_press(GtkWidget* content, GtkWidget* window, double x, double y,
+                      const CloseAction& close);
 
 }  // namespace flintsearch::window

@@ -1,1 +1,150 @@
-// placeholder until implemented
+#include "window/result_rows.hpp"
+
+#include <type_traits>
+#include <variant>
+
+#include "gtk/ref.hpp"
+#include "window/row_text.hpp"
+
+namespace flintsearch::window {
+namespace {
+
+constexpr int ICON_PIXEL_SIZE = 24;
+
+GQuark hit_path_quark() {
+    return g_quark_from_static_string(HIT_PATH_KEY);
+}
+
+void delete_path(gpointer data) {
+    delete static_cast<std::string*>(data);
+}
+
+// A GTK label text ends at the first NUL anyway; std::string keeps the rest
+// for the row data.
+GtkWidget* label(const std::string& text, const char* css_class) {
+    GtkWidget* widget = gtk_label_new(text.c_str());
+    gtk_widget_add_css_class(widget, css_class);
+    return widget;
+}
+
+// The content type guessed from the file name alone (the file is never
+// opened). A name with a NUL cannot be handed to the guess, so it gets the
+// icon of the generic binary type.
+flint::Ref<GIcon> content_type_icon(const std::string& path) {
+    flint::GCharPtr type;
+    if (path.find('\0') == std::string::npos) {
+        type.reset(g_content_type_guess(path.c_str(), nullptr, 0, nullptr));
+    } else {
+        type.reset(g_strdup("application/octet-stream"));
+    }
+    return flint::adopt(g_content_type_get_icon(type.get()));
+}
+
+void append_message(GtkListBox* list, std::string_view text) {
+    gtk_list_box_append(list, message_row(text));
+}
+
+}  // namespace
+
+void clear_list(GtkListBox* list) {
+    g_return_if_fail(GTK_IS_LIST_BOX(list));
+    while (GtkWidget* child = gtk_widget_get_first_child(GTK_WIDGET(list))) {
+        // Held across the removal so the row is still valid while the list
+        // lets go of it; dropping this reference destroys it.
+        auto row = flint::retain(child);
+        gtk_list_box_remove(list, child);
+    }
+}
+
+GtkWidget* message_row(std::string_view text) {
+    GtkWidget* row = gtk_list_box_row_new();
+    gtk_list_box_row_set_activatable(GTK_LIST_BOX_ROW(row), FALSE);
+    gtk_list_box_row_set_selectable(GTK_LIST_BOX_ROW(row), FALSE);
+    GtkWidget* text_label = label(std::string(text), "hit-muted");
+    gtk_widget_set_margin_top(text_label, 12);
+    gtk_widget_set_margin_bottom(text_label, 12);
+    gtk_list_box_row_set_child(GTK_LIST_BOX_ROW(row), text_label);
+    return row;
+}
+
+GtkWidget* hit_row(const client::Hit& hit) {
+    GtkWidget* row = gtk_list_box_row_new();
+    GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
+    gtk_widget_set_margin_start(column, 6);
+    gtk_widget_set_margin_end(column, 6);
+    gtk_widget_set_margin_top(column, 4);
+    gtk_widget_set_margin_bottom(column, 4);
+    GtkWidget* top_line = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+
+    const flint::Ref<GIcon> icon = content_type_icon(hit.path);
+    GtkWidget* image = gtk_image_new_from_gicon(icon.get());
+    gtk_image_set_pixel_size(GTK_IMAGE(image), ICON_PIXEL_SIZE);
+    gtk_box_append(GTK_BOX(top_line), image);
+
+    GtkWidget* title = label(hit.title, "hit-title");
+    gtk_label_set_xalign(GTK_LABEL(title), 0.0f);
+    gtk_widget_set_hexpand(title, TRUE);
+    gtk_label_set_ellipsize(GTK_LABEL(title), PANGO_ELLIPSIZE_END);
+    gtk_box_append(GTK_BOX(top_line), title);
+
+    GtkWidget* score = label(score_text(hit.score), "hit-score");
+    gtk_label_set_xalign(GTK_LABEL(score), 1.0f);
+    gtk_box_append(GTK_BOX(top_line), score);
+    gtk_box_append(GTK_BOX(column), top_line);
+
+    // A long path loses its beginning, so the file name stays visible.
+    GtkWidget* path = label(hit.path, "hit-muted");
+    gtk_label_set_xalign(GTK_LABEL(path), 0.0f);
+    gtk_label_set_ellipsize(GTK_LABEL(path), PANGO_ELLIPSIZE_START);
+    gtk_box_append(GTK_BOX(column), path);
+
+    if (const std::string line = snippet_line(hit.snippet); !line.empty()) {
+        GtkWidget* snippet = label(line, "hit-snippet");
+        gtk_label_set_xalign(GTK_LABEL(snippet), 0.0f);
+        gtk_label_set_ellipsize(GTK_LABEL(snippet), PANGO_ELLIPSIZE_END);
+        gtk_box_append(GTK_BOX(column), snippet);
+    }
+
+    gtk_list_box_row_set_child(GTK_LIST_BOX_ROW(row), column);
+    // The row's own copy, NULs included, freed when the row is finalised.
+    g_object_set_qdata_full(G_OBJECT(row), hit_path_quark(), new std::string(hit.path),
+                            delete_path);
+    return row;
+}
+
+const std::string* hit_path(GtkListBoxRow* row) {
+    g_return_val_if_fail(GTK_IS_LIST_BOX_ROW(row), nullptr);
+    return static_cast<const std::string*>(g_object_get_qdata(G_OBJECT(row), hit_path_quark()));
+}
+
+void render_outcome(GtkListBox* list, client::Outcome outcome) {
+    g_return_if_fail(GTK_IS_LIST_BOX(list));
+    clear_list(list);
+    if (!outcome) {
+        append_message(list, std::string(CLIENT_ERROR_PREFIX) + outcome.error().text);
+        return;
+    }
+    std::visit(
+        [list](const auto& response) {
+            using T = std::decay_t<decltype(response)>;
+            if constexpr (std::is_same_v<T, client::Hits>) {
+                if (response.hits.empty()) {
+                    append_message(list, NO_RESULTS_TEXT);
+                    return;
+                }
+                for (const client::Hit& hit : response.hits) {
+                    gtk_list_box_append(list, hit_row(hit));
+                }
+                if (GtkListBoxRow* first = gtk_list_box_get_row_at_index(list, 0)) {
+                    gtk_list_box_select_row(list, first);
+                }
+            } else if constexpr (std::is_same_v<T, client::Error>) {
+                append_message(list, std::string(ERROR_PREFIX) + response.message);
+            }
+            // StatusInfo and Ok: no query should produce them; the list
+            // stays empty.
+        },
+        *outcome);
+}
+
+}  // namespace flintsearch::window

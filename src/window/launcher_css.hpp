@@ -1,0 +1,23 @@
+// The launcher's own stylesheet and the user stylesheet's location. Pure and
+// GTK-free.
+#pragma once
+
+#include <string>
+
+#include "palette.hpp"
+
+namespace flintsearch::window {
+
+// The launcher stylesheet for a palette: one line, no line breaks. Uses only
+// bg, surface and accent; colour texts go in unchecked.
+std::string launcher_css(const flint::Palette& palette);
+
+// XDG_CONFIG_HOME when set and valid UTF-8 (even empty), else HOME (or
+// "/tmp") joined with ".config"; then joined with "flintsearch". The
+// environment is read afresh on each call.
+std::string config_dir();
+
+// config_dir joined with "style.css".
+std::string user_css_path();
+
+}  // namespace flintsearch::window

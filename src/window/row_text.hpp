@@ -1,0 +1,32 @@
+// The texts that result rows and activation derive from a hit. Pure and
+// GTK-free, safe on any thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace flintsearch::window {
+
+// The single row shown while the search entry is empty.
+inline constexpr std::string_view HINT_TEXT = "Type to search across your documents\u2026";
+inline constexpr std::string_view NO_RESULTS_TEXT = "No results";
+inline constexpr std::string_view ERROR_PREFIX = "Error: ";
+inline constexpr std::string_view CLIENT_ERROR_PREFIX = "flintmill not running: ";
+
+// The score as a whole percentage: score * 100 in single precision, rounded
+// half to even, e.g. 0.125 -> "12%", -0.05 -> "-5%". A product that rounds
+// to zero is "0%" whatever its sign; NaN gives "NaN%", infinities "inf%" and
+// "-inf%". Never clamps.
+std::string score_text(float score);
+
+// The first line of a snippet (up to the first line feed, without a carriage
+// return before it), Unicode white space trimmed at both ends. May be empty.
+std::string snippet_line(std::string_view snippet);
+
+// The folder that holds path: the path without its last component, repeated
+// and trailing slashes ignored ("/home/u/docs/a.pdf" -> "/home/u/docs",
+// "/a" -> "/", "a.pdf" -> ""). A path with no parent ("/" or "") is returned
+// itself. Ill-formed UTF-8 becomes U+FFFD.
+std::string parent_folder(std::string_view path);
+
+}  // namespace flintsearch::window

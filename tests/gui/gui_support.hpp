@@ -1,0 +1,74 @@
+// Shared pieces of the GTK-level tests: the GTK application every test
+// builds its window in, a main-loop runner, a temporary directory and
+// environment guards. Main thread only.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace flintsearch::gui_test {
+
+using namespace std::chrono_literals;
+
+// A registered, non-unique application (GTK initialised by its startup),
+// created on first use and kept for the whole test program.
+GtkApplication* test_application();
+
+// Iterates the default main context until condition() holds or the timeout
+// passes; returns whether it held. Never blocks longer than a few ms per
+// iteration, so timers and child watches keep running.
+bool run_until(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// Iterates the default main context for the given time.
+void run_for(std::chrono::milliseconds duration);
+
+// A fresh directory removed with everything in it at the end of the scope.
+class TempDir {
+  public:
+    TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir();
+    const std::filesystem::path& path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+// Sets (or with nullptr unsets) an environment variable for one scope.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value);
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+    ~ScopedEnv();
+
+  private:
+    std::string name_;
+    std::optional<std::string> saved_;
+};
+
+// The children of a widget, in order.
+std::vector<GtkWidget*> children(GtkWidget* widget);
+
+// The rows of a list box, in order.
+std::vector<GtkListBoxRow*> rows(GtkListBox* list);
+
+// Text of the row's label when the row is a message row (its child is a
+// label), nullopt otherwise.
+std::optional<std::string> message_text(GtkListBoxRow* row);
+
+// Whole contents of a file, or nullopt when it cannot be read.
+std::optional<std::string> read_file(const std::filesystem::path& path);
+
+// Writes an executable shell script.
+void write_script(const std::filesystem::path& path, const std::string& text);
+
+}  // namespace flintsearch::gui_test

@@ -1,0 +1,100 @@
+#include "window/row_text.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace flintsearch::window {
+namespace {
+
+TEST(ScoreText, RoundsTheSinglePrecisionPercentageHalfToEven) {
+    struct Case {
+        float score;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0.873f, "87%"},  {1.0f, "100%"},   {0.0f, "0%"},    {0.125f, "12%"},
+        {0.375f, "38%"},  {0.999f, "100%"}, {-0.05f, "-5%"}, {0.005f, "0%"},
+        {-0.001f, "0%"},  {-0.0f, "0%"},    {-0.005f, "0%"}, {1.5f, "150%"},
+        {-2.0f, "-200%"}, {0.015f, "2%"},   {0.025f, "2%"},  {12345.678f, "1234568%"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.score);
+        EXPECT_EQ(score_text(c.score), c.text);
+    }
+}
+
+TEST(ScoreText, GivesDefinedTextForValuesNoIntegerHolds) {
+    const float max = std::numeric_limits<float>::max();
+    EXPECT_EQ(score_text(std::numeric_limits<float>::quiet_NaN()), "NaN%");
+    EXPECT_EQ(score_text(-std::numeric_limits<float>::quiet_NaN()), "NaN%");
+    EXPECT_EQ(score_text(std::numeric_limits<float>::infinity()), "inf%");
+    EXPECT_EQ(score_text(-std::numeric_limits<float>::infinity()), "-inf%");
+    // max * 100 overflows single precision.
+    EXPECT_EQ(score_text(max), "inf%");
+    // 1e30 * 100 is finite but far beyond any integer type.
+    const std::string big = score_text(1e30f);
+    EXPECT_EQ(big.back(), '%');
+    EXPECT_EQ(big.size(), 34u);  // 33 digits
+    EXPECT_EQ(score_text(-1e30f).front(), '-');
+}
+
+TEST(SnippetLine, KeepsTheTrimmedFirstLine) {
+    struct Case {
+        const char* name;
+        std::string snippet;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"single line", "hello world", "hello world"},
+        {"empty", "", ""},
+        {"first of several", "one\ntwo\nthree", "one"},
+        {"crlf", "  first line  \r\nsecond", "first line"},
+        {"blank first line hides the rest", "\n  second line", ""},
+        {"only white space", " \t\u00a0\u3000 ", ""},
+        {"unicode white space trimmed", "\u2003\u00a0title\u202f\u205f", "title"},
+        {"carriage return alone is not a break", "a\rb", "a\rb"},
+        {"lone cr before end trimmed", "text\r", "text"},
+        {"line separator is not a line feed", "a\u2028b\nc", "a\u2028b"},
+        {"embedded nul kept", std::string("a\0b\nc", 5), std::string("a\0b", 3)},
+        {"invalid utf-8 kept", "\xff x \n", "\xff x"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(snippet_line(c.snippet), c.line);
+    }
+}
+
+TEST(ParentFolder, DropsTheLastComponent) {
+    struct Case {
+        std::string path;
+        std::string parent;
+    };
+    const Case cases[] = {
+        {"/home/u/docs/a.pdf", "/home/u/docs"},
+        {"/a", "/"},
+        {"a.pdf", ""},
+        {"report.pdf", ""},
+        {"/", "/"},
+        {"", ""},
+        {"///", "///"},
+        {"/home/u/docs/", "/home/u"},
+        {"/home/u/docs//", "/home/u"},
+        {"/home/u//docs", "/home/u"},
+        {"//a", "/"},
+        {"a/b", "a"},
+        {"a//", ""},
+        {"./a.pdf", "."},
+        {"/home/\xff/a.pdf", "/home/\xef\xbf\xbd"},
+        {"/\xc3\xa9t\xc3\xa9/x", "/\xc3\xa9t\xc3\xa9"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(parent_folder(c.path), c.parent);
+    }
+}
+
+}  // namespace
+}  // namespace flintsearch::window
