@@ -45,6 +45,23 @@ std::string launcher_css(const flint::Palette& palette) {
     return css;
 }
 
+std::string widget_node_css(const flint::Palette& palette) {
+    std::string css = "entry.search { background-color: ";
+    css += palette.surface;
+    css += "; color: ";
+    css += flint::on_color(palette.surface);
+    css += "; caret-color: ";
+    css += palette.accent;
+    css +=
+        ";border: none; outline: none; box-shadow: none;padding: 12px 16px; border-radius: 6px "
+        "6px 0 0; }list { background-color: transparent; padding: 4px; }";
+    return css;
+}
+
+std::string app_css(const flint::Palette& palette) {
+    return launcher_css(palette) + widget_node_css(palette);
+}
+
 std::string config_dir() {
     std::string base;
     if (auto config_home = flint::env_utf8("XDG_CONFIG_HOME")) {

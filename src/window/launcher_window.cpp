@@ -52,7 +52,7 @@ class WeakWindow {
 
 void install_stylesheets() {
     flint::install_theme();
-    flint::set_app_css([] { return launcher_css(flint::load_palette()); });
+    flint::set_app_css([] { return app_css(flint::load_palette()); });
     flint::load_user_css(user_css_path(), user_css_slot());
 }
 

@@ -42,6 +42,20 @@ TEST(LauncherCss, UsesBgSurfaceAndAccentOnly) {
     EXPECT_EQ(css.find('\n'), std::string::npos);
 }
 
+TEST(LauncherCss, EntryAndListRulesAlsoReachGtksNodeNames) {
+    flint::Palette palette;
+    palette.accent = "#ff00aa";
+    const std::string css = app_css(palette);
+    // The launcher stylesheet comes first and unchanged; the entry.search copy
+    // of the searchentry declarations and the list copy of the listbox ones
+    // follow it.
+    ASSERT_EQ(css.rfind(launcher_css(palette), 0), 0u);
+    EXPECT_EQ(css.substr(launcher_css(palette).size()),
+              "entry.search { background-color: #1a1a1a; color: #f5f5f5; caret-color: "
+              "#ff00aa;border: none; outline: none; box-shadow: none;padding: 12px 16px; "
+              "border-radius: 6px 6px 0 0; }list { background-color: transparent; padding: 4px; }");
+}
+
 // Sets or unsets environment variables for one scope.
 class ScopedEnv {
   public:
