@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 
 #include "client/protocol.hpp"
@@ -20,9 +21,25 @@ struct ClientError {
 inline constexpr std::chrono::seconds EXCHANGE_TIMEOUT{30};
 inline constexpr std::size_t MAX_REPLY_BYTES = 64u * 1024u * 1024u;
 
+// The bounds of one exchange. The timeout covers the whole exchange
+// (connect, send and receive together), so a daemon that trickles its reply
+// cannot stretch it; its expiry is a ClientError. max_reply_bytes bounds
+// the reply line without its line feed.
+struct ExchangeLimits {
+    std::chrono::milliseconds timeout = EXCHANGE_TIMEOUT;
+    std::size_t max_reply_bytes = MAX_REPLY_BYTES;
+};
+
 // runtime_dir joined with "flintmill.sock"; the environment is read afresh.
 std::string socket_path();
 
+// One exchange with the daemon at socket_path(), with the default limits.
 Result<Response, ClientError> send_request(const Request& request);
+
+// One exchange with the daemon listening at `path`, within `limits`.
+// send_request is this with socket_path() and ExchangeLimits{}; tests use
+// it to reach a daemon of their own and to shorten the limits.
+Result<Response, ClientError> send_request_to(const std::string& path, const Request& request,
+                                              const ExchangeLimits& limits);
 
 }  // namespace flintsearch::client
