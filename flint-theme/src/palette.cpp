@@ -146,8 +146,11 @@ std::optional<std::string> password_home() {
 
 std::optional<WalColors> parse_wal_colors(std::string_view text) {
     // nlohmann skips a leading byte order mark; a palette document is one
-    // JSON value and nothing else, so refuse it here.
-    if (text.starts_with("\xEF\xBB\xBF")) {
+    // JSON value and nothing else, so refuse it here. The parser also takes a
+    // NUL byte for the end of the input, so "{}\0junk" would pass; JSON text
+    // never holds a raw NUL (inside a string it is a refused control
+    // character), so any NUL rejects the document.
+    if (text.starts_with("\xEF\xBB\xBF") || text.find('\0') != std::string_view::npos) {
         return std::nullopt;
     }
     WalColorsReader reader;

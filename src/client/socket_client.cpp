@@ -45,6 +45,12 @@ class Deadline {
 
     ClientError expired() const { return ClientError{timeout_text(timeout_)}; }
 
+    // The error for a failed socket call: a time-out that armed this
+    // deadline shows as EAGAIN/EWOULDBLOCK.
+    ClientError failure(int errnum) const {
+        return errnum == EAGAIN || errnum == EWOULDBLOCK ? expired() : os_error(errnum);
+    }
+
     // Arms `option` (SO_SNDTIMEO or SO_RCVTIMEO) with the remaining time.
     // Fails with the expiry when no time is left: a zero timeval would mean
     // "wait forever".
@@ -67,10 +73,6 @@ class Deadline {
     std::chrono::milliseconds timeout_;
     Clock::time_point end_;
 };
-
-bool timed_out(int errnum) {
-    return errnum == EAGAIN || errnum == EWOULDBLOCK;
-}
 
 Result<void, ClientError> connect_to(int fd, const std::string& path, const Deadline& deadline) {
     if (path.find('\0') != std::string::npos) {
@@ -103,10 +105,7 @@ Result<void, ClientError> connect_to(int fd, const std::string& path, const Dead
         if (err == EISCONN && retried) {
             return {};  // the interrupted attempt went through after all
         }
-        if (timed_out(err)) {
-            return unexpected(deadline.expired());
-        }
-        return unexpected(os_error(err));
+        return unexpected(deadline.failure(err));
     }
 }
 
@@ -122,10 +121,7 @@ Result<void, ClientError> write_all(int fd, std::string_view bytes, const Deadli
             if (err == EINTR) {
                 continue;
             }
-            if (timed_out(err)) {
-                return unexpected(deadline.expired());
-            }
-            return unexpected(os_error(err));
+            return unexpected(deadline.failure(err));
         }
         if (n == 0) {
             return unexpected(ClientError{"failed to write whole buffer"});
@@ -152,10 +148,7 @@ Result<std::string, ClientError> read_line(int fd, const Deadline& deadline,
             if (err == EINTR) {
                 continue;
             }
-            if (timed_out(err)) {
-                return unexpected(deadline.expired());
-            }
-            return unexpected(os_error(err));
+            return unexpected(deadline.failure(err));
         }
         if (n == 0) {
             break;
