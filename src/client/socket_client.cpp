@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -169,6 +170,24 @@ Result<std::string, ClientError> read_line(int fd, const Deadline& deadline,
     return line;
 }
 
+// The daemon must run as this user (or as root). When the runtime directory
+// falls back to /tmp, any local user could listen on /tmp/flintmill.sock and
+// feed us hits whose paths the launcher would open.
+Result<void, ClientError> check_peer(int fd) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
+        return unexpected(os_error(errno));
+    }
+    const uid_t self = ::getuid();
+    if (peer.uid != self && peer.uid != 0) {
+        return unexpected(ClientError{"refusing a daemon that runs as another user (uid " +
+                                      std::to_string(peer.uid) + ", not " + std::to_string(self) +
+                                      ")"});
+    }
+    return {};
+}
+
 }  // namespace
 
 std::string socket_path() {
@@ -188,6 +207,9 @@ Result<Response, ClientError> send_request_to(const std::string& path, const Req
     }
     if (auto connected = connect_to(fd.get(), path, deadline); !connected) {
         return unexpected(std::move(connected.error()));
+    }
+    if (auto trusted = check_peer(fd.get()); !trusted) {
+        return unexpected(std::move(trusted.error()));
     }
     // The whole line is assembled before anything is written.
     const std::string line = encode_request(request);

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -289,6 +291,77 @@ TEST(SendRequest, LeaksNoDescriptorOnAnyPath) {
     (void)send_request_to(daemon.dir() + "/missing", Query{"cat", 10}, DEFAULT_LIMITS);
     (void)send_request_to(std::string("a\0b", 3), Query{"cat", 10}, DEFAULT_LIMITS);
     EXPECT_EQ(open_fd_count(), before);
+}
+
+// A daemon of another user: a forked child that drops to "nobody", listens
+// on the path and answers every connection with an "ok" reply.
+class ForeignDaemon {
+  public:
+    explicit ForeignDaemon(const std::string& path) {
+        int ready[2];
+        if (::pipe(ready) != 0) {
+            return;
+        }
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ready[0]);
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un addr{};
+            addr.sun_family = AF_UNIX;
+            path.copy(addr.sun_path, sizeof addr.sun_path - 1);
+            // The listening socket's credentials are the ones taken at
+            // listen(): drop privileges first.
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0 ||
+                ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+                ::listen(fd, 4) != 0) {
+                ::_exit(1);
+            }
+            (void)::write(ready[1], "r", 1);
+            for (;;) {
+                const int conn = ::accept(fd, nullptr, nullptr);
+                const char reply[] = "{\"type\":\"ok\"}\n";
+                (void)::send(conn, reply, sizeof reply - 1, MSG_NOSIGNAL);
+                ::close(conn);
+            }
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        ready_ = ::read(ready[0], &byte, 1) == 1;
+        ::close(ready[0]);
+    }
+    ForeignDaemon(const ForeignDaemon&) = delete;
+    ForeignDaemon& operator=(const ForeignDaemon&) = delete;
+    ~ForeignDaemon() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool ready() const { return ready_; }
+
+  private:
+    pid_t pid_ = -1;
+    bool ready_ = false;
+};
+
+TEST(SendRequest, RefusesADaemonOfAnotherUser) {
+    if (::getuid() != 0) {
+        GTEST_SKIP() << "needs root to run a daemon as another user";
+    }
+    StandinDaemon own(StandinDaemon::script({R"({"reply":"{\"type\":\"ok\"}"})"}));
+    ASSERT_TRUE(own.running()) << own.failure();
+    // The directory must let "nobody" create its socket.
+    ASSERT_EQ(::chmod(own.dir().c_str(), 0777), 0);
+    const std::string path = own.dir() + "/foreign.sock";
+    const ForeignDaemon foreign(path);
+    ASSERT_TRUE(foreign.ready());
+
+    const auto refused = send_request_to(path, Query{"cat", 10}, DEFAULT_LIMITS);
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_EQ(refused.error().text,
+              "refusing a daemon that runs as another user (uid 65534, not 0)");
+    // A daemon of our own user is still answered.
+    EXPECT_TRUE(send_request_to(own.socket_path(), Query{"cat", 10}, DEFAULT_LIMITS).has_value());
 }
 
 TEST(SendRequest, RunsConcurrentExchangesIndependently) {
