@@ -222,10 +222,13 @@ def load_corpus(directory):
             if text is None:
                 continue
             lines = [line.strip() for line in text.splitlines()]
-            title = next((line for line in lines if line), name)
+            first = next((i for i, line in enumerate(lines) if line), None)
+            title = lines[first] if first is not None else name
+            # The snippet comes from the body: the title line is shown already.
+            body = [line for i, line in enumerate(lines) if line and i != first]
             if path.lower().endswith((".md", ".markdown")):
                 title = title.lstrip("#").strip() or name
-            docs.append({"path": path, "title": title, "lines": lines,
+            docs.append({"path": path, "title": title, "lines": body,
                          "words": words(text) | words(name)})
     return docs
 
@@ -245,7 +248,7 @@ def rank(docs, query, limit):
             count = len(wanted & words(line))
             if count > best_count:
                 best, best_count = line, count
-        snippet = best if best else doc["title"]
+        snippet = best or (doc["lines"][0] if doc["lines"] else "")
         if len(snippet) > SNIPPET_MAX:
             snippet = snippet[:SNIPPET_MAX - 1] + "\u2026"
         scored.append((score, doc, snippet))
