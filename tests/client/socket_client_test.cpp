@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "client/unique_fd.hpp"
+#include "scoped_env.hpp"
 #include "standin_fixture.hpp"
 
 namespace flintsearch::client {
@@ -28,28 +29,7 @@ using namespace std::chrono_literals;
 
 const ExchangeLimits DEFAULT_LIMITS{};
 
-// Restores an environment variable when the test ends.
-class ScopedEnv {
-  public:
-    explicit ScopedEnv(const char* name) : name_(name) {
-        if (const char* v = std::getenv(name)) {
-            old_ = v;
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using flintsearch::test::ScopedEnv;
 
 int open_fd_count() {
     int n = 0;

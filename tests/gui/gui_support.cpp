@@ -57,25 +57,6 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) {
-        saved_ = old;
-    }
-    if (value != nullptr) {
-        setenv(name, value, 1);
-    } else {
-        unsetenv(name);
-    }
-}
-
-ScopedEnv::~ScopedEnv() {
-    if (saved_) {
-        setenv(name_.c_str(), saved_->c_str(), 1);
-    } else {
-        unsetenv(name_.c_str());
-    }
-}
-
 std::vector<GtkWidget*> children(GtkWidget* widget) {
     std::vector<GtkWidget*> result;
     for (GtkWidget* child = gtk_widget_get_first_child(widget); child != nullptr;

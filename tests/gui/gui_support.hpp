@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "scoped_env.hpp"
+
 namespace flintsearch::gui_test {
 
 using namespace std::chrono_literals;
@@ -42,18 +44,7 @@ class TempDir {
     std::filesystem::path path_;
 };
 
-// Sets (or with nullptr unsets) an environment variable for one scope.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value);
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-    ~ScopedEnv();
-
-  private:
-    std::string name_;
-    std::optional<std::string> saved_;
-};
+using flintsearch::test::ScopedEnv;
 
 // The children of a widget, in order.
 std::vector<GtkWidget*> children(GtkWidget* widget);

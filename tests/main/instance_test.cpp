@@ -10,6 +10,7 @@
 #include <string>
 
 #include "process_helpers.hpp"
+#include "scoped_env.hpp"
 #include "text.hpp"
 
 namespace flintsearch {
@@ -17,33 +18,7 @@ namespace {
 
 using test::TempDir;
 
-// Sets or unsets an environment variable for one scope.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        if (value != nullptr) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using flintsearch::test::ScopedEnv;
 
 TEST(PidText, AcceptedAndRejectedForms) {
     struct Row {

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "scoped_env.hpp"
+
 namespace fs = flintsearch::screenshot;
 using namespace std::chrono_literals;
 
@@ -64,27 +66,7 @@ int count_open_fds() {
     return n - 1;  // the directory stream's own descriptor
 }
 
-// Saves an environment variable and puts it back on destruction.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        ::setenv(name, value, 1);
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using flintsearch::test::ScopedEnv;
 
 // A temporary directory holding a stub-program directory (first on PATH) and
 // a working directory the test changes into.

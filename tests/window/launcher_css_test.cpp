@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "scoped_env.hpp"
+
 namespace flintsearch::window {
 namespace {
 
@@ -56,33 +58,7 @@ TEST(LauncherCss, EntryAndListRulesAlsoReachGtksNodeNames) {
               "border-radius: 6px 6px 0 0; }list { background-color: transparent; padding: 4px; }");
 }
 
-// Sets or unsets environment variables for one scope.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            saved_ = old;
-        }
-        if (value != nullptr) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-    ~ScopedEnv() {
-        if (saved_) {
-            setenv(name_, saved_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> saved_;
-};
+using flintsearch::test::ScopedEnv;
 
 TEST(UserCssPath, FollowsXdgConfigHomeThenHome) {
     struct Case {
