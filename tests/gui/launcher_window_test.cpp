@@ -362,7 +362,10 @@ TEST_F(LauncherWindow, ClickOutsideThePanelClosesTheLauncher) {
 
 TEST_F(LauncherWindow, ClickOnAHitOpensItAndCloses) {
     gui_test::write_script(dir_.path() / "xdg-open",
-                           "#!/bin/sh\nprintf '%s' \"$1\" >\"$(dirname \"$0\")/opened\"\n");
+                           // Written under another name first, so that "opened"
+                           // appears only with its whole content.
+                           "#!/bin/sh\nd=$(dirname \"$0\")\nprintf '%s' \"$1\" >\"$d/opening\"\n"
+                           "mv \"$d/opening\" \"$d/opened\"\n");
     gui_test::ScopedEnv path("PATH", (dir_.path().string() + ":/usr/bin:/bin").c_str());
     GtkWindow* window = build();
     ASSERT_NE(window, nullptr);
