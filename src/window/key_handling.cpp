@@ -72,24 +72,14 @@ void on_row_activated(GtkListBoxRow* row, const CloseAction& close) {
 void move_selection(GtkListBox* list, Direction direction) {
     g_return_if_fail(GTK_IS_LIST_BOX(list));
     GtkListBoxRow* selected = gtk_list_box_get_selected_row(list);
-    if (direction == Direction::Up) {
-        if (selected == nullptr) {
-            return;
-        }
-        for (int j = gtk_list_box_row_get_index(selected) - 1; j >= 0; --j) {
-            GtkListBoxRow* row = gtk_list_box_get_row_at_index(list, j);
-            if (row == nullptr) {
-                return;
-            }
-            if (gtk_list_box_row_get_selectable(row)) {
-                gtk_list_box_select_row(list, row);
-                return;
-            }
-        }
+    if (direction == Direction::Up && selected == nullptr) {
         return;
     }
-    const int start = selected != nullptr ? gtk_list_box_row_get_index(selected) + 1 : 0;
-    for (int j = start;; ++j) {
+    // Walk from the neighbour of the selection (or from the top when nothing
+    // is selected) to the first selectable row; never wrap around.
+    const int step = direction == Direction::Up ? -1 : 1;
+    for (int j = selected != nullptr ? gtk_list_box_row_get_index(selected) + step : 0; j >= 0;
+         j += step) {
         GtkListBoxRow* row = gtk_list_box_get_row_at_index(list, j);
         if (row == nullptr) {
             return;
