@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -197,7 +198,7 @@ std::string os_error_text(int errnum) {
     return std::string(msg) + " (os error " + std::to_string(errnum) + ")";
 }
 
-std::optional<std::string> read_file(const std::string& path) {
+std::optional<std::string> read_file(const std::string& path, std::size_t max_bytes) {
     if (path.find('\0') != std::string::npos) {
         return std::nullopt;
     }
@@ -211,7 +212,8 @@ std::optional<std::string> read_file(const std::string& path) {
     }
     // Only regular files are read: a FIFO or a device could block forever.
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::uintmax_t>(st.st_size) > max_bytes) {
         ::close(fd);
         return std::nullopt;
     }
@@ -222,7 +224,7 @@ std::optional<std::string> read_file(const std::string& path) {
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n < 0) {
+        if (n < 0 || (n > 0 && static_cast<std::size_t>(n) > max_bytes - data.size())) {
             ::close(fd);
             return std::nullopt;
         }
@@ -235,8 +237,8 @@ std::optional<std::string> read_file(const std::string& path) {
     return data;
 }
 
-std::optional<std::string> read_text_file(const std::string& path) {
-    auto data = read_file(path);
+std::optional<std::string> read_text_file(const std::string& path, std::size_t max_bytes) {
+    auto data = read_file(path, max_bytes);
     if (!data || !is_valid_utf8(*data)) {
         return std::nullopt;
     }

@@ -2,6 +2,7 @@
 // Everything here is pure, allocation-light and safe on any thread.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,11 +35,22 @@ std::optional<std::string> env_utf8(const char* name);
 // e.g. "No such file or directory (os error 2)".
 std::string os_error_text(int errnum);
 
-// Reads a whole regular file. Nothing when it cannot be opened or read, or is
-// not a regular file (a FIFO or device could block the caller forever).
-std::optional<std::string> read_file(const std::string& path);
+// The largest file read_file takes by default. Every file read through it is
+// small (a palette, a stylesheet, a pid file): a bigger one is treated as
+// unreadable, so a runaway or sparse multi-gigabyte file can neither exhaust
+// memory nor stall the main loop.
+inline constexpr std::size_t MAX_READ_BYTES = std::size_t{16} << 20;
 
-// Reads a whole file that must be valid UTF-8 text.
-std::optional<std::string> read_text_file(const std::string& path);
+// Reads a whole regular file of at most max_bytes. Nothing when it cannot be
+// opened or read, is not a regular file (a FIFO or device could block the
+// caller forever), or holds more than max_bytes (checked against its size
+// first, and again while reading, since a file may grow or /proc may report
+// no size).
+std::optional<std::string> read_file(const std::string& path,
+                                     std::size_t max_bytes = MAX_READ_BYTES);
+
+// Reads a whole file (as read_file) that must be valid UTF-8 text.
+std::optional<std::string> read_text_file(const std::string& path,
+                                          std::size_t max_bytes = MAX_READ_BYTES);
 
 }  // namespace flint

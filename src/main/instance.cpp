@@ -132,11 +132,20 @@ ToggleOutcome toggle_instance() {
 void claim_pid_file() {
     const std::string path = pid_file_path();
     const std::string text = std::to_string(getpid());
+    // O_NONBLOCK: a FIFO at the path would otherwise block the open until
+    // some reader appeared, and the launcher would never start. Only a
+    // regular file is written; anything else counts as unwritable.
     int fd;
     do {
-        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
+                  0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
+        return;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
         return;
     }
     std::size_t written = 0;

@@ -30,7 +30,8 @@ std::optional<std::uint32_t> running_launcher(const std::string& path);
 ToggleOutcome toggle_instance();
 
 // Writes this process's id into the pid file; failures are ignored. A
-// symbolic link at the path is not followed.
+// symbolic link at the path is not followed, and only a regular file is
+// written: a FIFO or device there is left alone without blocking.
 void claim_pid_file();
 
 // Deletes the pid file; failures (a missing file included) are ignored.
