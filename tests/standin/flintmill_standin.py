@@ -21,6 +21,15 @@ they arrive, and answers with one reply line.
                  "keep_open"      after replying, hold the connection until
                                   the client closes it
                  "hang"           never answer; hold the connection
+                 "die_after_bytes" N: write the first N bytes of the reply,
+                                  then the whole daemon kills itself with
+                                  SIGKILL (a daemon that dies mid-reply)
+                 "reset"          leave the request unread (it is logged,
+                                  not consumed), write the reply bytes if
+                                  "reply" or "reply_hex" is given, and close:
+                                  a Unix socket closed with unread data makes
+                                  the client's next read fail with
+                                  ECONNRESET
                An action without a reply answers like the corpus mode.
 --corpus DIR   ranks the text files (.txt, .md, source code) and PDF files
                under DIR by word overlap with the query, score 0 to 1.
@@ -36,6 +45,7 @@ import argparse
 import json
 import os
 import re
+import select
 import signal
 import socket
 import stat
@@ -345,11 +355,48 @@ class Standin:
                 return
             self.log(chunk)
 
+    def reset(self, conn, action):
+        """Closes the connection with the request still unread."""
+        readable, _, _ = select.select([conn], [], [], 10)
+        if readable:
+            try:
+                self.log(conn.recv(65536, socket.MSG_PEEK))
+            except OSError:
+                pass
+        payload = self.payload(action, b"") if ("reply" in action or
+                                                "reply_hex" in action) else b""
+        if payload:
+            try:
+                conn.sendall(payload)
+            except OSError:
+                pass
+
+    def payload(self, action, request):
+        """The reply bytes for an action, final line feed included."""
+        if "reply_hex" in action:
+            payload = bytes.fromhex(action["reply_hex"])
+        elif "repeat" in action:
+            payload = b"x" * int(action["repeat"])
+        elif "reply" in action:
+            reply = action["reply"]
+            if not isinstance(reply, str):
+                reply = json.dumps(reply, separators=(",", ":"), ensure_ascii=False)
+            payload = reply.encode("utf-8")
+        else:
+            payload = json.dumps(self.answer(request), separators=(",", ":"),
+                                 ensure_ascii=False).encode("utf-8")
+        if not action.get("no_newline"):
+            payload += b"\n"
+        return payload
+
     def serve(self, conn):
         try:
             action = self.next_action()
             if not isinstance(action, dict):
                 action = {}
+            if action.get("reset"):
+                self.reset(conn, action)
+                return
             request = self.read_request(conn)
             if action.get("hang"):
                 self.drain_until_closed(conn)
@@ -359,20 +406,15 @@ class Standin:
                 time.sleep(delay / 1000.0)
             if action.get("close_silently"):
                 return
-            if "reply_hex" in action:
-                payload = bytes.fromhex(action["reply_hex"])
-            elif "repeat" in action:
-                payload = b"x" * int(action["repeat"])
-            elif "reply" in action:
-                reply = action["reply"]
-                if not isinstance(reply, str):
-                    reply = json.dumps(reply, separators=(",", ":"), ensure_ascii=False)
-                payload = reply.encode("utf-8")
-            else:
-                payload = json.dumps(self.answer(request), separators=(",", ":"),
-                                     ensure_ascii=False).encode("utf-8")
-            if not action.get("no_newline"):
-                payload += b"\n"
+            payload = self.payload(action, request)
+            die_after = action.get("die_after_bytes")
+            if isinstance(die_after, int) and not isinstance(die_after, bool):
+                try:
+                    conn.sendall(payload[:max(die_after, 0)])
+                finally:
+                    # No clean-up: the kernel closes the sockets, as for a
+                    # daemon that crashes or is killed.
+                    os.kill(os.getpid(), signal.SIGKILL)
             try:
                 conn.sendall(payload)
             except OSError:
