@@ -55,6 +55,10 @@ struct PendingSearchSlot {
     // GLib source id of the debounce timer that has not fired yet; 0 = none.
     unsigned int timer = 0;
     SearchSequence sequence;
+    // The bounds every exchange dispatched through this slot gets, copied
+    // into its worker when the search is dispatched. The launcher keeps the
+    // defaults (30 s, 64 MiB); a test can shorten them.
+    ExchangeLimits exchange_limits;
 };
 
 using PendingSearchSlotRef = std::shared_ptr<PendingSearchSlot>;

@@ -98,7 +98,8 @@ gboolean start_search(gpointer data) {
         poll->slot = pending->slot;
         poll->list = flint::retain(pending->list.get());
         try {
-            std::thread(search_worker, pending->text, poll->channel).detach();
+            std::thread(search_worker, pending->text, poll->channel, pending->slot->exchange_limits)
+                .detach();
         } catch (const std::system_error& e) {
             // No thread: the failure reaches the list like any other failed
             // exchange, through the same poll.
@@ -140,7 +141,8 @@ void on_search_changed(GtkEditable* entry, const PendingSearchSlotRef& slot, Gtk
     gtk_list_box_append(list, window::message_row(window::HINT_TEXT));
 }
 
-void search_worker(std::string text, std::shared_ptr<OutcomeChannel> channel) {
+void search_worker(std::string text, std::shared_ptr<OutcomeChannel> channel,
+                   ExchangeLimits limits) {
     // A worker that ends without an outcome (say, out of memory) closes its
     // channel, so the poll stops instead of running forever.
     struct CloseOnExit {
@@ -148,7 +150,8 @@ void search_worker(std::string text, std::shared_ptr<OutcomeChannel> channel) {
         ~CloseOnExit() { channel.close(); }
     } close_on_exit{*channel};
     try {
-        channel->send(send_request(Query{std::move(text), RESULT_LIMIT}));
+        // With the default limits this is send_request itself.
+        channel->send(send_request_to(socket_path(), Query{std::move(text), RESULT_LIMIT}, limits));
     } catch (...) {
         // Nothing may escape a detached thread (std::terminate); the poll
         // sees the closed channel.

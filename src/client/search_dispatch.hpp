@@ -33,8 +33,10 @@ void connect_search_entry(GtkEditable* entry, GtkListBox* list, PendingSearchSlo
 // makes every dispatched search obsolete.
 void on_search_changed(GtkEditable* entry, const PendingSearchSlotRef& slot, GtkListBox* list);
 
-// The body of a worker thread: one query with limit 10, its outcome sent
-// into the channel. Closes the channel if it ends without an outcome.
-void search_worker(std::string text, std::shared_ptr<OutcomeChannel> channel);
+// The body of a worker thread: one query with limit 10 to the daemon at
+// socket_path(), within `limits`, its outcome sent into the channel. Closes
+// the channel if it ends without an outcome.
+void search_worker(std::string text, std::shared_ptr<OutcomeChannel> channel,
+                   ExchangeLimits limits = {});
 
 }  // namespace flintsearch::client
