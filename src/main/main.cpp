@@ -1,21 +1,77 @@
-// The program entry: command line, single-instance toggle, then the GTK
-// application whose "activate" builds the launcher window.
-#include <gtk/gtk.h>
+// The program entry: command line and single-instance toggle, then the
+// interface module, which runs the GTK application. Nothing here links GTK:
+// a start that only stops the running launcher ends before any of it is
+// loaded.
+#include <dlfcn.h>
+#include <unistd.h>
 
 #include <csignal>
-#include <memory>
+#include <cstdio>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "cli/command_line.hpp"
-#include "client/pending_search.hpp"
-#include "gtk/ref.hpp"
 #include "main/instance.hpp"
-#include "window/launcher_window.hpp"
-#include "window/signal.hpp"
+#include "main/ui_module.hpp"
+
+#ifndef FLINTSEARCH_UI_MODULE_DIR
+#error "FLINTSEARCH_UI_MODULE_DIR must name the installed module directory"
+#endif
 
 namespace {
 
-constexpr const char* kApplicationId = "io.github.flintsearch.flintsearch";
+// The directory of the running executable, from /proc/self/exe; empty when
+// it cannot be read.
+std::string executable_dir() {
+    std::vector<char> buffer(4096);
+    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size()) {
+        return {};
+    }
+    std::string path(buffer.data(), static_cast<std::size_t>(n));
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string{} : path.substr(0, slash);
+}
+
+// The module beside the executable (the build tree) comes first, then the
+// installed one.
+std::vector<std::string> module_candidates() {
+    std::vector<std::string> paths;
+    if (const std::string dir = executable_dir(); !dir.empty()) {
+        paths.push_back(dir + "/" + flintsearch::UI_MODULE_FILE);
+    }
+    paths.push_back(std::string(FLINTSEARCH_UI_MODULE_DIR) + "/" + flintsearch::UI_MODULE_FILE);
+    return paths;
+}
+
+// Loads the interface module and finds its entry; prints why not and
+// returns null when that fails. The first candidate that exists is the only
+// one tried: a broken module beside the executable is reported rather than
+// replaced by an installed one of another version.
+flintsearch::UiEntry load_ui_entry() {
+    const std::vector<std::string> candidates = module_candidates();
+    std::string failure = "not found beside the executable nor in " FLINTSEARCH_UI_MODULE_DIR;
+    for (const std::string& path : candidates) {
+        if (access(path.c_str(), F_OK) != 0) {
+            continue;
+        }
+        // RTLD_NOW: a broken module fails here, with a message, rather than
+        // in the middle of the run. The handle is never closed.
+        void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) {
+            const char* why = dlerror();
+            failure = why != nullptr ? why : path;
+        } else if (void* entry = dlsym(handle, flintsearch::UI_ENTRY_SYMBOL); entry == nullptr) {
+            failure = path + ": no " + flintsearch::UI_ENTRY_SYMBOL;
+        } else {
+            return reinterpret_cast<flintsearch::UiEntry>(entry);
+        }
+        break;
+    }
+    std::fprintf(stderr, "flintsearch: cannot load the interface module: %s\n", failure.c_str());
+    return nullptr;
+}
 
 }  // namespace
 
@@ -28,7 +84,7 @@ int main(int argc, char** argv) {
 
     // Help and usage errors end the process inside the parser.
     const cli::Cli cli = cli::parse_command_line(argc, argv);
-    std::optional<cli::ScreenshotRequest> screenshot = cli::screenshot_request(cli);
+    const std::optional<cli::ScreenshotRequest> screenshot = cli::screenshot_request(cli);
 
     // Normal mode: a second start stops the running launcher, before any
     // display connection exists.
@@ -36,29 +92,16 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // A screenshot run is non-unique: it neither becomes the primary
-    // instance nor hands itself over to a running launcher.
-    auto app = flint::adopt(gtk_application_new(
-        kApplicationId, screenshot ? G_APPLICATION_NON_UNIQUE : G_APPLICATION_DEFAULT_FLAGS));
-
-    window::LauncherState state{std::move(screenshot),
-                                std::make_shared<client::PendingSearchSlot>()};
-    const bool screenshot_mode = state.screenshot.has_value();
-    window::connect<void(GtkApplication*)>(
-        app.get(), "activate",
-        [state = std::move(state)](GtkApplication* a) { window::build_launcher_window(a, state); });
-
-    // GLib's option parsing sees only the program name (and nothing at all
-    // in screenshot mode): our own options, accepted above, would otherwise
-    // make it fail the run without an activation.
-    char* program = argc > 0 ? argv[0] : nullptr;
-    char* normal_argv[] = {program, nullptr};
-    char* screenshot_argv[] = {nullptr};
-    if (screenshot_mode || program == nullptr) {
-        g_application_run(G_APPLICATION(app.get()), 0, screenshot_argv);
-    } else {
-        g_application_run(G_APPLICATION(app.get()), 1, normal_argv);
+    const UiEntry run = load_ui_entry();
+    if (run == nullptr) {
+        // No window will follow: the claimed pid file would only name a
+        // process that has gone.
+        if (!screenshot) {
+            remove_pid_file();
+        }
+        return 1;
     }
+    run(argc, argv, &screenshot);
     // The run's status is not used: a normal end is status 0.
     return 0;
 }

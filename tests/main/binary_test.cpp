@@ -108,5 +108,47 @@ TEST_F(Binary, SecondStartStopsTheRunningLauncher) {
     EXPECT_EQ(flint::read_file(pid_file()), "+0" + pid + "\n");
 }
 
+// The executable alone, copied into a directory of its own, with whatever
+// the test puts beside it as the interface module.
+class LoneBinary : public Binary {
+  protected:
+    void SetUp() override { std::filesystem::copy_file(FLINTSEARCH_BINARY, binary()); }
+    std::string binary() const { return bin_.file("flintsearch"); }
+    RunResult run_lone() {
+        return test::run_captured(
+            binary(), {binary()},
+            test::environment_with({"XDG_RUNTIME_DIR=" + runtime_.path(), "PATH=" + kill_.bin_dir(),
+                                    "WAYLAND_DISPLAY", "DISPLAY"}),
+            scratch_);
+    }
+
+    TempDir bin_;
+};
+
+// The closing press never needs the interface module, so it never loads GTK.
+TEST_F(LoneBinary, StopsTheRunningLauncherWithoutTheInterfaceModule) {
+    test::FakeLauncher launcher;
+    const std::string pid = std::to_string(launcher.pid());
+    test::write_file(pid_file(), pid + "\n");
+    const RunResult r = run_lone();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(kill_.calls(), std::vector<std::string>{pid});
+}
+
+// A start that would show a window but finds a broken module says so, ends
+// with status 1 and leaves no pid file naming a process that has gone. The
+// module beside the executable is the only one tried.
+TEST_F(LoneBinary, BrokenInterfaceModuleIsReportedAndThePidFileRemoved) {
+    test::write_file(bin_.file("flintsearch-ui.so"), "not an ELF object\n");
+    const RunResult r = run_lone();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("flintsearch: cannot load the interface module: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(bin_.file("flintsearch-ui.so")), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(pid_file()));
+    EXPECT_TRUE(kill_.calls().empty());
+}
+
 }  // namespace
 }  // namespace flintsearch
