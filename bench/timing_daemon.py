@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""A daemon for scripts/bench that time-stamps what it sees.
+
+    timing_daemon.py --socket PATH --log FILE [--hits N] [--delay-ms D]
+                     [--ready-file FILE]
+
+Speaks the launcher's protocol (one request line, one reply line per
+connection) and answers every query with N hits (default 10) after D ms;
+the hits' titles repeat the query, so every reply looks different.
+For each connection it appends one JSON line to the log:
+{"arrive_us": ..., "reply_us": ..., "query": ...}, both times CLOCK_REALTIME
+microseconds: when the request's line feed had arrived, and just before the
+reply was written. SIGTERM stops it. Python 3 standard library only.
+"""
+import argparse
+import json
+import os
+import signal
+import socket
+import sys
+import threading
+import time
+
+
+def hits_reply(count, query):
+    # The titles carry the query, so each reply shows different rows: rows
+    # identical to the ones on screen would need no new frame at all.
+    hits = [{"title": f"{query} {i}", "path": f"/home/u/Documents/report-{i}.pdf",
+             "snippet": "Revenue grew in the third quarter while costs stayed flat.",
+             "score": round(1.0 - i / (count + 1), 4)} for i in range(count)]
+    return (json.dumps({"type": "hits", "hits": hits}, separators=(",", ":")) + "\n").encode()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--socket", required=True)
+    parser.add_argument("--log", required=True)
+    parser.add_argument("--hits", type=int, default=10)
+    parser.add_argument("--delay-ms", type=int, default=0)
+    parser.add_argument("--ready-file")
+    args = parser.parse_args()
+
+    lock = threading.Lock()
+    log = open(args.log, "a", buffering=1)
+
+    def serve(conn):
+        with conn:
+            data = b""
+            while b"\n" not in data:
+                chunk = conn.recv(65536)
+                if not chunk:
+                    return
+                data += chunk
+            arrive = time.time_ns() // 1000
+            try:
+                query = json.loads(data.split(b"\n", 1)[0]).get("query")
+            except ValueError:
+                query = None
+            reply = hits_reply(args.hits, query)
+            if args.delay_ms:
+                time.sleep(args.delay_ms / 1000)
+            sent = time.time_ns() // 1000
+            try:
+                conn.sendall(reply)
+            except OSError:
+                pass
+            with lock:
+                log.write(json.dumps({"arrive_us": arrive, "reply_us": sent, "query": query}) + "\n")
+
+    try:
+        os.unlink(args.socket)
+    except FileNotFoundError:
+        pass
+    server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    server.bind(args.socket)
+    server.listen(16)
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    if args.ready_file:
+        with open(args.ready_file + ".tmp", "w") as f:
+            f.write("ready\n")
+        os.replace(args.ready_file + ".tmp", args.ready_file)
+    try:
+        while True:
+            conn, _ = server.accept()
+            threading.Thread(target=serve, args=(conn,), daemon=True).start()
+    finally:
+        try:
+            os.unlink(args.socket)
+        except OSError:
+            pass
+
+
+if __name__ == "__main__":
+    main()
