@@ -229,6 +229,16 @@ class Bench:
         if process in self.children:
             self.children.remove(process)
 
+    def close_launcher(self, launcher, sandbox):
+        """Ends a launcher the way a user does, with a second start (the
+        toggle's closing press); a launcher that outlives it is stopped."""
+        self.timed([self.binary], sandbox.env)
+        try:
+            launcher.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            pass
+        self.stop(launcher)
+
     def timed(self, args, env, stderr=subprocess.DEVNULL):
         """Spawn-to-exit microseconds and exit status, from bench_run time."""
         out = subprocess.run([self.run_tool, "time", "--", *args], env=env, stdout=subprocess.PIPE,
@@ -509,13 +519,7 @@ class Bench:
         time.sleep(0.3)  # the last reply renders
         phase_start = last_keys[0]
         phase_length = since(phase_start, now_us() % WRAP)
-        self.timed([self.binary], sandbox.env)  # the closing press ends it
-        try:
-            launcher.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            self.stop(launcher)
-        if launcher in self.children:
-            self.children.remove(launcher)
+        self.close_launcher(launcher, sandbox)
         self.stop(daemon)
         iterations = []
         with open(stalls) as f:
@@ -547,13 +551,7 @@ class Bench:
             frame = wayland.wait_frame(after_us=reply, timeout=20, process=launcher)
             latencies.append(since(reply, frame) / 1000)
             time.sleep(0.35)
-        self.timed([self.binary], sandbox.env)
-        try:
-            launcher.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            self.stop(launcher)
-        if launcher in self.children:
-            self.children.remove(launcher)
+        self.close_launcher(launcher, sandbox)
         self.stop(daemon)
         self.results[f"rows{hits}"] = latencies
 

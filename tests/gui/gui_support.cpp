@@ -7,6 +7,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "window/result_rows.hpp"
+
 namespace flintsearch::gui_test {
 
 GtkApplication* test_application() {
@@ -80,6 +82,21 @@ std::optional<std::string> message_text(GtkListBoxRow* row) {
         return std::nullopt;
     }
     return std::string(gtk_label_get_text(GTK_LABEL(child)));
+}
+
+std::string shown_rows(GtkListBox* list) {
+    std::string text;
+    for (GtkListBoxRow* row : rows(list)) {
+        if (!text.empty()) {
+            text += ',';
+        }
+        if (const std::string* path = window::hit_path(row)) {
+            text += *path;
+        } else {
+            text += message_text(row).value_or("?");
+        }
+    }
+    return text;
 }
 
 std::optional<std::string> read_file(const std::filesystem::path& path) {

@@ -56,6 +56,10 @@ std::vector<GtkListBoxRow*> rows(GtkListBox* list);
 // label), nullopt otherwise.
 std::optional<std::string> message_text(GtkListBoxRow* row);
 
+// What a result list shows: the single row's message text, or the hit paths
+// joined by ",".
+std::string shown_rows(GtkListBox* list);
+
 // Whole contents of a file, or nullopt when it cannot be read.
 std::optional<std::string> read_file(const std::filesystem::path& path);
 

@@ -96,21 +96,7 @@ class SearchDispatch : public ::testing::Test {
 
     void type(const char* text) { gtk_editable_set_text(GTK_EDITABLE(entry_), text); }
 
-    // The single row's message text, or the hit paths joined by ",".
-    std::string shown() {
-        std::string text;
-        for (GtkListBoxRow* row : gui_test::rows(list_)) {
-            if (!text.empty()) {
-                text += ',';
-            }
-            if (const std::string* path = window::hit_path(row)) {
-                text += *path;
-            } else {
-                text += gui_test::message_text(row).value_or("?");
-            }
-        }
-        return text;
-    }
+    std::string shown() { return gui_test::shown_rows(list_); }
 
     gui_test::TempDir dir_;
     gui_test::ScopedEnv runtime_{"XDG_RUNTIME_DIR", dir_.path().c_str()};

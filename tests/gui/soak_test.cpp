@@ -258,21 +258,7 @@ struct Lane {
 
     void type(const std::string& text) { gtk_editable_set_text(GTK_EDITABLE(entry), text.c_str()); }
 
-    // The single row's message text, or the hit paths joined by ",".
-    std::string shown() const {
-        std::string text;
-        for (GtkListBoxRow* row : gui_test::rows(list)) {
-            if (!text.empty()) {
-                text += ',';
-            }
-            if (const std::string* path = window::hit_path(row)) {
-                text += *path;
-            } else {
-                text += gui_test::message_text(row).value_or("?");
-            }
-        }
-        return text;
-    }
+    std::string shown() const { return gui_test::shown_rows(list); }
 };
 
 // The daemon, in a process of its own so that its threads and sockets never
