@@ -75,6 +75,15 @@ def close_to(pixel, colour, tolerance=3):
     return all(abs(p - c) <= tolerance for p, c in zip(pixel, colour))
 
 
+def find_colour(image, colour, tolerance=24):
+    """The first pixel, row by row, within tolerance of colour, or None."""
+    for y in range(image.height):
+        for x in range(image.width):
+            if close_to(image.pixel(x, y), colour, tolerance):
+                return x, y
+    return None
+
+
 def hex_colour(text):
     text = text.lstrip("#")
     return tuple(int(text[i:i + 2], 16) for i in (0, 2, 4))

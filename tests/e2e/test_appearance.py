@@ -12,14 +12,6 @@ NEW_ACCENT = "#cc3366"
 THEME_RED = (250, 0, 0)
 
 
-def find_colour(image, colour, tolerance=24):
-    for y in range(image.height):
-        for x in range(image.width):
-            if h.close_to(image.pixel(x, y), colour, tolerance):
-                return x, y
-    return None
-
-
 class Appearance(h.LauncherTestCase):
     def setUp(self):
         super().setUp()
@@ -53,8 +45,8 @@ class Appearance(h.LauncherTestCase):
         layout = panel.Layout(s)
         image = self.entry_image(layout)
         self.assertTrue(h.close_to(image.pixel(h.PANEL_WIDTH // 2, image.height // 2), h.SURFACE, 2)
-                        or find_colour(image, h.SURFACE, 2), "the entry is not surface-coloured")
-        found = common.wait_for(s, lambda: find_colour(self.entry_image(layout),
+                        or h.find_colour(image, h.SURFACE, 2), "the entry is not surface-coloured")
+        found = common.wait_for(s, lambda: h.find_colour(self.entry_image(layout),
                                                        h.hex_colour(ACCENT)),
                                 "the palette's accent in the search entry", timeout=5)
         self.assertIsNotNone(found)
@@ -83,7 +75,7 @@ class Appearance(h.LauncherTestCase):
                                  "a surface-coloured search entry (the launcher's own "
                                  "search-entry rule; GTK 4.8 names that node entry.search)",
                                  timeout=3)
-        common.wait_for(s, lambda: find_colour(self.entry_image(layout), h.hex_colour(NEW_ACCENT)),
+        common.wait_for(s, lambda: h.find_colour(self.entry_image(layout), h.hex_colour(NEW_ACCENT)),
                         "the new accent (the caret) in the search entry", timeout=5)
         self.assertIsNone(launcher.poll())
 

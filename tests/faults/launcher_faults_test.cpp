@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "css_rules.hpp"
 #include "gtk/theme.hpp"
 #include "gui_support.hpp"
 #include "standin_fixture.hpp"
@@ -42,6 +43,8 @@ using gui_test::message_text;
 using gui_test::rows;
 using gui_test::run_until;
 using gui_test::ScopedEnv;
+using theme_test::parsed;
+using theme_test::rules_of;
 
 // The process-wide runtime directory set up by main (the theme library's
 // watchers are made once per thread and keep watching its flint/).
@@ -371,21 +374,6 @@ TEST_F(HostileRows, APathTooLongOrWithANulForAnArgumentIsNotOpenedAndTheLauncher
 
 // ---------------------------------------------------------------------------
 // The theme file and the user stylesheet breaking while the launcher runs.
-
-std::string parsed(const std::string& text) {
-    auto provider = flint::adopt(gtk_css_provider_new());
-    flint::load_provider_text(provider.get(), text);
-    const flint::GCharPtr out(gtk_css_provider_to_string(provider.get()));
-    return out.get();
-}
-
-std::string rules_of(GtkCssProvider* provider) {
-    if (provider == nullptr) {
-        return "(no provider)";
-    }
-    const flint::GCharPtr out(gtk_css_provider_to_string(provider));
-    return out.get();
-}
 
 void write_file(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;

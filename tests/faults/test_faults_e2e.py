@@ -27,13 +27,6 @@ import panel  # noqa: E402
 
 GREEN = (0, 250, 0)
 RED = (250, 0, 0)
-def find_colour(image, colour, tolerance=24):
-    for y in range(image.height):
-        for x in range(image.width):
-            if h.close_to(image.pixel(x, y), colour, tolerance):
-                return x, y
-    return None
-
 
 # What a crash, a sanitizer or a failed GTK/GLib precondition leaves on
 # standard error. dconf's complaint that it cannot make its directory in an
@@ -216,7 +209,7 @@ class Faults(h.LauncherTestCase):
                 self.assertIsNotNone(layout.entry, "no search entry drawn")
                 top, bottom = layout.entry
                 common.wait_for(
-                    s, lambda: find_colour(s.capture(panel.panel_left(), top, h.PANEL_WIDTH,
+                    s, lambda: h.find_colour(s.capture(panel.panel_left(), top, h.PANEL_WIDTH,
                                                      bottom - top), h.hex_colour(accent)),
                     "the palette's accent (the caret) in the entry", timeout=5)
                 self.assert_answers_and_closes(launcher)

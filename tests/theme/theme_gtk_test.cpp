@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 
+#include "css_rules.hpp"
 #include "gtk/theme.hpp"
 #include "theme_test_support.hpp"
 
@@ -19,6 +20,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using theme_test::EnvGuard;
+using theme_test::parsed;
+using theme_test::rules_of;
 using theme_test::TempDir;
 
 // Iterates the default main context until cond holds or the deadline
@@ -39,22 +42,6 @@ bool run_until(const std::function<bool()>& cond, std::chrono::milliseconds limi
 // Lets pending events arrive for a while (for "nothing happens" checks).
 void settle(std::chrono::milliseconds span = 1500ms) {
     run_until([] { return false; }, span);
-}
-
-// What GTK makes of a stylesheet, to compare providers by their rules.
-std::string parsed(const std::string& text) {
-    auto provider = flint::adopt(gtk_css_provider_new());
-    flint::load_provider_text(provider.get(), text);
-    const flint::GCharPtr out(gtk_css_provider_to_string(provider.get()));
-    return out.get();
-}
-
-std::string rules_of(GtkCssProvider* provider) {
-    if (provider == nullptr) {
-        return "(no provider)";
-    }
-    const flint::GCharPtr out(gtk_css_provider_to_string(provider));
-    return out.get();
 }
 
 void write_file(const fs::path& path, const std::string& text) {
