@@ -34,43 +34,45 @@ std::string executable_dir() {
     return slash == std::string::npos ? std::string{} : path.substr(0, slash);
 }
 
-// The module beside the executable (the build tree) comes first, then the
-// installed one.
-std::vector<std::string> module_candidates() {
-    std::vector<std::string> paths;
-    if (const std::string dir = executable_dir(); !dir.empty()) {
-        paths.push_back(dir + "/" + flintsearch::UI_MODULE_FILE);
+// The module to load: the one beside the executable (the build tree) if it
+// exists, else the installed one; nothing when neither exists. Only that one
+// is tried, so a broken module beside the executable is reported rather than
+// replaced by an installed one of another version.
+std::optional<std::string> ui_module_path() {
+    const std::string dir = executable_dir();
+    for (std::string path :
+         {dir.empty() ? std::string{} : dir + "/" + flintsearch::UI_MODULE_FILE,
+          std::string(FLINTSEARCH_UI_MODULE_DIR) + "/" + flintsearch::UI_MODULE_FILE}) {
+        if (!path.empty() && access(path.c_str(), F_OK) == 0) {
+            return path;
+        }
     }
-    paths.push_back(std::string(FLINTSEARCH_UI_MODULE_DIR) + "/" + flintsearch::UI_MODULE_FILE);
-    return paths;
+    return std::nullopt;
 }
 
 // Loads the interface module and finds its entry; prints why not and
-// returns null when that fails. The first candidate that exists is the only
-// one tried: a broken module beside the executable is reported rather than
-// replaced by an installed one of another version.
+// returns null when that fails.
 flintsearch::UiEntry load_ui_entry() {
-    const std::vector<std::string> candidates = module_candidates();
-    std::string failure = "not found beside the executable nor in " FLINTSEARCH_UI_MODULE_DIR;
-    for (const std::string& path : candidates) {
-        if (access(path.c_str(), F_OK) != 0) {
-            continue;
-        }
-        // RTLD_NOW: a broken module fails here, with a message, rather than
-        // in the middle of the run. The handle is never closed.
-        void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr) {
-            const char* why = dlerror();
-            failure = why != nullptr ? why : path;
-        } else if (void* entry = dlsym(handle, flintsearch::UI_ENTRY_SYMBOL); entry == nullptr) {
-            failure = path + ": no " + flintsearch::UI_ENTRY_SYMBOL;
-        } else {
-            return reinterpret_cast<flintsearch::UiEntry>(entry);
-        }
-        break;
+    const auto fail = [](const std::string& why) {
+        std::fprintf(stderr, "flintsearch: cannot load the interface module: %s\n", why.c_str());
+        return flintsearch::UiEntry{nullptr};
+    };
+    const std::optional<std::string> path = ui_module_path();
+    if (!path) {
+        return fail("not found beside the executable nor in " FLINTSEARCH_UI_MODULE_DIR);
     }
-    std::fprintf(stderr, "flintsearch: cannot load the interface module: %s\n", failure.c_str());
-    return nullptr;
+    // RTLD_NOW: a broken module fails here, with a message, rather than in
+    // the middle of the run. The handle is never closed.
+    void* handle = dlopen(path->c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* why = dlerror();
+        return fail(why != nullptr ? why : *path);
+    }
+    void* entry = dlsym(handle, flintsearch::UI_ENTRY_SYMBOL);
+    if (entry == nullptr) {
+        return fail(*path + ": no " + flintsearch::UI_ENTRY_SYMBOL);
+    }
+    return reinterpret_cast<flintsearch::UiEntry>(entry);
 }
 
 }  // namespace
