@@ -8,12 +8,12 @@
 #include <system_error>
 
 #include "fuzz_check.hpp"
-#include "main/instance.hpp"
+#include "util/pid_file.hpp"
 #include "text.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const auto pid = flintsearch::parse_pid_text(text);
+    const auto pid = flintsearch::util::parse_pid_text(text);
 
     std::string_view digits = flint::trim_white_space(text);
     if (digits.starts_with('+')) {

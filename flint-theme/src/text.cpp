@@ -198,6 +198,30 @@ std::string os_error_text(int errnum) {
     return std::string(msg) + " (os error " + std::to_string(errnum) + ")";
 }
 
+std::optional<std::string> read_open_file(int fd, std::size_t max_bytes) {
+    // Only regular files are read: a FIFO or a device could block forever.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::uintmax_t>(st.st_size) > max_bytes) {
+        return std::nullopt;
+    }
+    std::string data;
+    char buf[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 || (n > 0 && static_cast<std::size_t>(n) > max_bytes - data.size())) {
+            return std::nullopt;
+        }
+        if (n == 0) {
+            return data;
+        }
+        data.append(buf, static_cast<std::size_t>(n));
+    }
+}
+
 std::optional<std::string> read_file(const std::string& path, std::size_t max_bytes) {
     if (path.find('\0') != std::string::npos) {
         return std::nullopt;
@@ -210,29 +234,7 @@ std::optional<std::string> read_file(const std::string& path, std::size_t max_by
     if (fd < 0) {
         return std::nullopt;
     }
-    // Only regular files are read: a FIFO or a device could block forever.
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<std::uintmax_t>(st.st_size) > max_bytes) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    std::string data;
-    char buf[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 || (n > 0 && static_cast<std::size_t>(n) > max_bytes - data.size())) {
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (n == 0) {
-            break;
-        }
-        data.append(buf, static_cast<std::size_t>(n));
-    }
+    auto data = read_open_file(fd, max_bytes);
     ::close(fd);
     return data;
 }

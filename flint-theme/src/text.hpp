@@ -49,6 +49,12 @@ inline constexpr std::size_t MAX_READ_BYTES = std::size_t{16} << 20;
 std::optional<std::string> read_file(const std::string& path,
                                      std::size_t max_bytes = MAX_READ_BYTES);
 
+// Reads what remains of an open regular file of at most max_bytes, under the
+// same rules as read_file; the descriptor stays the caller's. For a file
+// whose owner or type the caller has checked on this very descriptor, so
+// that no one can swap the file between the check and the read.
+std::optional<std::string> read_open_file(int fd, std::size_t max_bytes = MAX_READ_BYTES);
+
 // Reads a whole file (as read_file) that must be valid UTF-8 text.
 std::optional<std::string> read_text_file(const std::string& path,
                                           std::size_t max_bytes = MAX_READ_BYTES);

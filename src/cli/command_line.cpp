@@ -10,12 +10,11 @@
 #include <utility>
 
 #include "text.hpp"
+#include "util/program.hpp"
 #include "util/result.hpp"
 
 namespace flintsearch::cli {
 namespace {
-
-constexpr std::string_view kProgramName = "flintsearch";
 
 // The options in the order help and usage list them. The first four take a
 // value; the last is the help flag.
@@ -160,7 +159,7 @@ std::string_view first_code_point(std::string_view text) {
 
 std::string invocation_name(const std::vector<std::string>& argv) {
     if (argv.empty()) {
-        return std::string(kProgramName);
+        return std::string(util::PROGRAM_NAME);
     }
     // The last normal component: empty and "." components are skipped, a
     // final ".." (or none at all) names nothing.
@@ -175,7 +174,7 @@ std::string invocation_name(const std::vector<std::string>& argv) {
         path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
     }
     if (last.empty() || last == ".." || !flint::is_valid_utf8(last)) {
-        return std::string(kProgramName);
+        return std::string(util::PROGRAM_NAME);
     }
     return std::string(last);
 }
@@ -329,7 +328,7 @@ std::optional<ScreenshotRequest> screenshot_request(const Cli& cli) {
         return std::nullopt;
     }
     if (!cli.output) {
-        std::fputs("flintsearch: --screenshot requires --output\n", stderr);
+        util::report("--screenshot requires --output");
         std::exit(1);
     }
     return ScreenshotRequest{*cli.screenshot, *cli.output, cli.width, cli.height};

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "client/protocol.hpp"
@@ -54,11 +55,13 @@ struct SearchSequence {
 struct PendingSearchSlot {
     // GLib source id of the debounce timer that has not fired yet; 0 = none.
     unsigned int timer = 0;
-    SearchSequence sequence;
-    // The bounds every exchange dispatched through this slot gets, copied
-    // into its worker when the search is dispatched. The launcher keeps the
-    // defaults (30 s, 64 MiB); a test can shorten them.
-    ExchangeLimits exchange_limits;
+    SearchSequence sequence{};
+    // Where and within which bounds every search dispatched through this
+    // slot goes, copied into its worker: the daemon's socket as resolved at
+    // start, and the exchange limits (the launcher keeps the defaults, 30 s
+    // and 64 MiB).
+    std::string socket_path{};
+    ExchangeLimits exchange_limits{};
 };
 
 using PendingSearchSlotRef = std::shared_ptr<PendingSearchSlot>;

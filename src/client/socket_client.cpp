@@ -9,12 +9,14 @@
 #include <cstring>
 #include <string_view>
 
-#include "client/unique_fd.hpp"
-#include "main/instance.hpp"
 #include "text.hpp"
+#include "util/paths.hpp"
+#include "util/unique_fd.hpp"
 
 namespace flintsearch::client {
 namespace {
+
+using util::UniqueFd;
 
 using Clock = std::chrono::steady_clock;
 
@@ -110,24 +112,37 @@ Result<void, ClientError> connect_to(int fd, const std::string& path, const Dead
     }
 }
 
+// One send or receive with the time that is left of the exchange.
+// Interrupted calls are repeated; a failure is the exchange's error.
+template <class Call>
+Result<std::size_t, ClientError> transfer(int fd, int option, const Deadline& deadline, Call call) {
+    for (;;) {
+        if (auto armed = deadline.arm(fd, option); !armed) {
+            return unexpected(armed.error());
+        }
+        const ssize_t n = call();
+        if (n >= 0) {
+            return static_cast<std::size_t>(n);
+        }
+        if (errno != EINTR) {
+            return unexpected(deadline.failure(errno));
+        }
+    }
+}
+
 Result<void, ClientError> write_all(int fd, std::string_view bytes, const Deadline& deadline) {
     while (!bytes.empty()) {
-        if (auto armed = deadline.arm(fd, SO_SNDTIMEO); !armed) {
-            return armed;
-        }
         // MSG_NOSIGNAL: a peer that has gone away is an EPIPE, not a signal.
-        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n < 0) {
-            const int err = errno;
-            if (err == EINTR) {
-                continue;
-            }
-            return unexpected(deadline.failure(err));
+        const auto sent = transfer(fd, SO_SNDTIMEO, deadline, [&] {
+            return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        });
+        if (!sent) {
+            return unexpected(sent.error());
         }
-        if (n == 0) {
+        if (*sent == 0) {
             return unexpected(ClientError{"failed to write whole buffer"});
         }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
+        bytes.remove_prefix(*sent);
     }
     return {};
 }
@@ -140,21 +155,15 @@ Result<std::string, ClientError> read_line(int fd, const Deadline& deadline,
     std::string line;
     char chunk[READ_CHUNK];
     for (;;) {
-        if (auto armed = deadline.arm(fd, SO_RCVTIMEO); !armed) {
-            return unexpected(armed.error());
+        const auto received =
+            transfer(fd, SO_RCVTIMEO, deadline, [&] { return ::recv(fd, chunk, sizeof chunk, 0); });
+        if (!received) {
+            return unexpected(received.error());
         }
-        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-        if (n < 0) {
-            const int err = errno;
-            if (err == EINTR) {
-                continue;
-            }
-            return unexpected(deadline.failure(err));
-        }
-        if (n == 0) {
+        if (*received == 0) {
             break;
         }
-        const std::string_view got(chunk, static_cast<std::size_t>(n));
+        const std::string_view got(chunk, *received);
         const auto lf = got.find('\n');
         const std::size_t take = lf == std::string_view::npos ? got.size() : lf;
         if (line.size() + take > max_bytes) {
@@ -190,12 +199,8 @@ Result<void, ClientError> check_peer(int fd) {
 
 }  // namespace
 
-std::string socket_path() {
-    return flint::join_path(runtime_dir(), "flintmill.sock");
-}
-
 Result<Response, ClientError> send_request(const Request& request) {
-    return send_request_to(socket_path(), request, ExchangeLimits{});
+    return send_request_to(util::socket_path(), request, ExchangeLimits{});
 }
 
 Result<Response, ClientError> send_request_to(const std::string& path, const Request& request,

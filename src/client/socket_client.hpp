@@ -30,15 +30,12 @@ struct ExchangeLimits {
     std::size_t max_reply_bytes = MAX_REPLY_BYTES;
 };
 
-// runtime_dir joined with "flintmill.sock"; the environment is read afresh.
-std::string socket_path();
-
-// One exchange with the daemon at socket_path(), with the default limits.
+// One exchange with the daemon at util::socket_path() (the environment is
+// read afresh), with the default limits.
 Result<Response, ClientError> send_request(const Request& request);
 
 // One exchange with the daemon listening at `path`, within `limits`.
-// send_request is this with socket_path() and ExchangeLimits{}; tests use
-// it to reach a daemon of their own and to shorten the limits.
+// The launcher's searches use this with the socket path resolved at start.
 Result<Response, ClientError> send_request_to(const std::string& path, const Request& request,
                                               const ExchangeLimits& limits);
 

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +13,9 @@
 #include "cli/command_line.hpp"
 #include "main/instance.hpp"
 #include "main/ui_module.hpp"
+#include "util/paths.hpp"
+#include "util/pid_file.hpp"
+#include "util/program.hpp"
 
 #ifndef FLINTSEARCH_UI_MODULE_DIR
 #error "FLINTSEARCH_UI_MODULE_DIR must name the installed module directory"
@@ -52,10 +54,10 @@ std::optional<std::string> ui_module_path() {
 
 // Loads the interface module and finds its entry; prints why not and
 // returns null when that fails.
-flintsearch::UiEntry load_ui_entry() {
+FlintsearchUiEntry load_ui_entry() {
     const auto fail = [](const std::string& why) {
-        std::fprintf(stderr, "flintsearch: cannot load the interface module: %s\n", why.c_str());
-        return flintsearch::UiEntry{nullptr};
+        flintsearch::util::report("cannot load the interface module: " + why);
+        return FlintsearchUiEntry{nullptr};
     };
     const std::optional<std::string> path = ui_module_path();
     if (!path) {
@@ -72,7 +74,7 @@ flintsearch::UiEntry load_ui_entry() {
     if (entry == nullptr) {
         return fail(*path + ": no " + flintsearch::UI_ENTRY_SYMBOL);
     }
-    return reinterpret_cast<flintsearch::UiEntry>(entry);
+    return reinterpret_cast<FlintsearchUiEntry>(entry);
 }
 
 }  // namespace
@@ -88,22 +90,36 @@ int main(int argc, char** argv) {
     const cli::Cli cli = cli::parse_command_line(argc, argv);
     const std::optional<cli::ScreenshotRequest> screenshot = cli::screenshot_request(cli);
 
+    // Every path is resolved here, once, before any thread starts.
+    const util::Paths paths = util::resolve_paths();
+
     // Normal mode: a second start stops the running launcher, before any
     // display connection exists.
-    if (!screenshot && toggle_instance() == ToggleOutcome::StoppedAnother) {
+    if (!screenshot && toggle_instance(paths.pid_file) == ToggleOutcome::StoppedAnother) {
         return 0;
     }
 
-    const UiEntry run = load_ui_entry();
+    const FlintsearchUiEntry run = load_ui_entry();
     if (run == nullptr) {
         // No window will follow: the claimed pid file would only name a
         // process that has gone.
         if (!screenshot) {
-            remove_pid_file();
+            util::remove_pid_file(paths.pid_file);
         }
         return 1;
     }
-    run(argc, argv, &screenshot);
+    const FlintsearchUiStart start{
+        .argc = argc,
+        .argv = argv,
+        .screenshot_view = screenshot ? screenshot->view.c_str() : nullptr,
+        .screenshot_output = screenshot ? screenshot->output.c_str() : nullptr,
+        .screenshot_width = screenshot ? screenshot->width : 0,
+        .screenshot_height = screenshot ? screenshot->height : 0,
+        .pid_file = screenshot ? nullptr : paths.pid_file.c_str(),
+        .daemon_socket = paths.daemon_socket.c_str(),
+        .user_css = paths.user_css.c_str(),
+    };
+    run(&start);
     // The run's status is not used: a normal end is status 0.
     return 0;
 }

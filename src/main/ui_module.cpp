@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "client/pending_search.hpp"
 #include "gtk/ref.hpp"
@@ -15,20 +16,39 @@
 
 namespace {
 
+using namespace flintsearch;
+
 constexpr const char* kApplicationId = "io.github.flintsearch.flintsearch";
 
-int run_application(int argc, char** argv,
-                    std::optional<flintsearch::cli::ScreenshotRequest> screenshot) {
-    using namespace flintsearch;
+std::string text_or_empty(const char* text) {
+    return text != nullptr ? std::string(text) : std::string();
+}
+
+// The C++ side of what the executable handed over.
+window::LauncherState launcher_state(const FlintsearchUiStart& start) {
+    window::LauncherState state;
+    if (start.screenshot_view != nullptr) {
+        state.screenshot =
+            cli::ScreenshotRequest{start.screenshot_view, text_or_empty(start.screenshot_output),
+                                   start.screenshot_width, start.screenshot_height};
+    }
+    if (start.pid_file != nullptr) {
+        state.pid_file = start.pid_file;
+    }
+    state.user_css = text_or_empty(start.user_css);
+    state.slot = std::make_shared<client::PendingSearchSlot>();
+    state.slot->socket_path = text_or_empty(start.daemon_socket);
+    return state;
+}
+
+int run_application(const FlintsearchUiStart& start) {
+    window::LauncherState state = launcher_state(start);
+    const bool screenshot_mode = state.screenshot.has_value();
 
     // A screenshot run is non-unique: it neither becomes the primary
     // instance nor hands itself over to a running launcher.
     auto app = flint::adopt(gtk_application_new(
-        kApplicationId, screenshot ? G_APPLICATION_NON_UNIQUE : G_APPLICATION_DEFAULT_FLAGS));
-
-    window::LauncherState state{std::move(screenshot),
-                                std::make_shared<client::PendingSearchSlot>()};
-    const bool screenshot_mode = state.screenshot.has_value();
+        kApplicationId, screenshot_mode ? G_APPLICATION_NON_UNIQUE : G_APPLICATION_DEFAULT_FLAGS));
     window::connect<void(GtkApplication*)>(
         app.get(), "activate",
         [state = std::move(state)](GtkApplication* a) { window::build_launcher_window(a, state); });
@@ -36,7 +56,7 @@ int run_application(int argc, char** argv,
     // GLib's option parsing sees only the program name (and nothing at all
     // in screenshot mode): our own options, accepted before, would otherwise
     // make it fail the run without an activation.
-    char* program = argc > 0 ? argv[0] : nullptr;
+    char* program = start.argc > 0 ? start.argv[0] : nullptr;
     char* normal_argv[] = {program, nullptr};
     char* screenshot_argv[] = {nullptr};
     if (screenshot_mode || program == nullptr) {
@@ -47,11 +67,14 @@ int run_application(int argc, char** argv,
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int flintsearch_ui_run_v1(
-    int argc, char** argv, const std::optional<flintsearch::cli::ScreenshotRequest>* screenshot) {
-    return run_application(argc, argv, screenshot != nullptr ? *screenshot : std::nullopt);
+extern "C" __attribute__((visibility("default"))) int flintsearch_ui_run_v2(
+    const FlintsearchUiStart* start) {
+    if (start == nullptr) {
+        return 1;
+    }
+    return run_application(*start);
 }
 
 // The executable resolves the entry by name; this keeps the name and the
 // type in step with the header at compile time.
-[[maybe_unused]] static constexpr flintsearch::UiEntry kEntryCheck = &flintsearch_ui_run_v1;
+[[maybe_unused]] static constexpr FlintsearchUiEntry kEntryCheck = &flintsearch_ui_run_v2;

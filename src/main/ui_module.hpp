@@ -4,27 +4,56 @@
 // launcher) never pays for loading GTK and its dozens of libraries. Only a
 // start that goes on to show a window loads the interface module, which
 // holds everything from the GTK application down.
+//
+// The module is entered through C: the executable hands over plain C
+// values, and the module builds its own C++ request from them.
 #pragma once
 
-#include <optional>
+#include <stdint.h>
 
-#include "cli/command_line.hpp"
+#ifdef __cplusplus
+extern "C" {
+#endif
 
+// What one start hands to the module. Strings are NUL-terminated and stay
+// valid for the whole run; they come from the command line or the
+// environment, neither of which can hold a NUL byte.
+struct FlintsearchUiStart {
+    int argc;
+    char** argv;
+    // Screenshot mode when screenshot_view is not NULL; then the output
+    // path, width and height of the capture.
+    const char* screenshot_view;
+    const char* screenshot_output;
+    uint32_t screenshot_width;
+    uint32_t screenshot_height;
+    // Paths resolved once at start: the pid file that close removes (NULL
+    // in screenshot mode, which never wrote it), the daemon's socket and the
+    // user stylesheet.
+    const char* pid_file;
+    const char* daemon_socket;
+    const char* user_css;
+};
+
+// Creates the GTK application, runs it and returns once it ends (screenshot
+// mode ends the process from inside the run).
+typedef int (*FlintsearchUiEntry)(const struct FlintsearchUiStart* start);
+
+#ifdef __cplusplus
+}
+#endif
+
+#ifdef __cplusplus
 namespace flintsearch {
 
 // The module's file name. The executable looks for it beside itself (the
 // build tree), then in the installed module directory.
 inline constexpr const char* UI_MODULE_FILE = "flintsearch-ui.so";
 
-// The entry point the module exports, with C linkage so dlsym can find it.
-// The version is part of the name: an executable never calls into a module
-// built from other sources with another signature.
-inline constexpr const char* UI_ENTRY_SYMBOL = "flintsearch_ui_run_v1";
-
-// Creates the GTK application, runs it and returns once it ends (screenshot
-// mode ends the process from inside the run). `screenshot` is the request
-// derived from the command line, or none in normal mode.
-using UiEntry = int (*)(int argc, char** argv,
-                        const std::optional<cli::ScreenshotRequest>* screenshot);
+// The entry point the module exports. The version is part of the name: an
+// executable never calls into a module built from other sources with
+// another signature.
+inline constexpr const char* UI_ENTRY_SYMBOL = "flintsearch_ui_run_v2";
 
 }  // namespace flintsearch
+#endif

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,8 +19,9 @@
 #include <utility>
 
 #include "text.hpp"
-
-extern char** environ;
+#include "util/program.hpp"
+#include "util/spawn.hpp"
+#include "util/unique_fd.hpp"
 
 namespace flintsearch::screenshot {
 namespace {
@@ -32,75 +32,7 @@ namespace {
 // which would otherwise keep a reader (and so the caller) blocked forever.
 constexpr std::chrono::milliseconds READER_GRACE{250};
 
-// A descriptor with one owner; closed on destruction.
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    ~UniqueFd() { reset(); }
-
-    int get() const { return fd_; }
-    void reset() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-
-  private:
-    int fd_ = -1;
-};
-
-struct Pipe {
-    UniqueFd read_end;
-    UniqueFd write_end;
-};
-
-bool make_pipe(Pipe& p) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        return false;
-    }
-    p.read_end = UniqueFd(fds[0]);
-    p.write_end = UniqueFd(fds[1]);
-    return true;
-}
-
-// The inherited environment with LC_ALL and LANG replaced by "C", so the
-// tool's messages come out untranslated.
-std::vector<std::string> child_environment() {
-    std::vector<std::string> env;
-    for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
-        const std::string_view entry(*e);
-        if (entry.starts_with("LC_ALL=") || entry.starts_with("LANG=")) {
-            continue;
-        }
-        env.emplace_back(entry);
-    }
-    env.emplace_back("LC_ALL=C");
-    env.emplace_back("LANG=C");
-    return env;
-}
-
-std::vector<char*> pointers_to(std::vector<std::string>& strings) {
-    std::vector<char*> ptrs;
-    ptrs.reserve(strings.size() + 1);
-    for (auto& s : strings) {
-        ptrs.push_back(s.data());
-    }
-    ptrs.push_back(nullptr);
-    return ptrs;
-}
+using util::UniqueFd;
 
 // Reads fd to its end into buffer. Stops early on a read error (keeping what
 // came so far) or once stop_fd becomes readable.
@@ -173,9 +105,7 @@ void kill_and_reap(pid_t pid) {
     if (::kill(-pid, SIGKILL) != 0) {
         ::kill(pid, SIGKILL);
     }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    util::wait_for(pid);
 }
 
 // Polls the child every POLL_INTERVAL until it exits or limit has passed.
@@ -212,130 +142,48 @@ void finish_readers(Reader& out, Reader& err, int stop_write_fd) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     if (!(out.done() && err.done())) {
-        const char byte = 0;
-        while (::write(stop_write_fd, &byte, 1) < 0 && errno == EINTR) {
-        }
+        util::write_all(stop_write_fd, std::string_view("\0", 1));
     }
-}
-
-class SpawnActions {
-  public:
-    SpawnActions() { ok_ = posix_spawn_file_actions_init(&actions_) == 0; }
-    SpawnActions(const SpawnActions&) = delete;
-    SpawnActions& operator=(const SpawnActions&) = delete;
-    ~SpawnActions() {
-        if (ok_) {
-            posix_spawn_file_actions_destroy(&actions_);
-        }
-    }
-    bool ok() const { return ok_; }
-    posix_spawn_file_actions_t* get() { return &actions_; }
-
-  private:
-    posix_spawn_file_actions_t actions_{};
-    bool ok_ = false;
-};
-
-class SpawnAttr {
-  public:
-    SpawnAttr() { ok_ = posix_spawnattr_init(&attr_) == 0; }
-    SpawnAttr(const SpawnAttr&) = delete;
-    SpawnAttr& operator=(const SpawnAttr&) = delete;
-    ~SpawnAttr() {
-        if (ok_) {
-            posix_spawnattr_destroy(&attr_);
-        }
-    }
-    bool ok() const { return ok_; }
-    posix_spawnattr_t* get() { return &attr_; }
-
-  private:
-    posix_spawnattr_t attr_{};
-    bool ok_ = false;
-};
-
-// Starts the child with stdin on /dev/null and stdout/stderr on the pipes'
-// write ends. Returns the pid, or -1 when it could not be started.
-pid_t spawn_child(const std::string& program, const std::vector<std::string>& args, int out_fd,
-                  int err_fd) {
-    SpawnActions actions;
-    SpawnAttr attr;
-    if (!actions.ok() || !attr.ok()) {
-        return -1;
-    }
-    // dup2 onto 1 and 2 clears close-on-exec on the copies; the originals
-    // (and every other descriptor of ours, all O_CLOEXEC) vanish at exec.
-    if (posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0) !=
-            0 ||
-        posix_spawn_file_actions_adddup2(actions.get(), out_fd, STDOUT_FILENO) != 0 ||
-        posix_spawn_file_actions_adddup2(actions.get(), err_fd, STDERR_FILENO) != 0) {
-        return -1;
-    }
-    // The launcher ignores SIGPIPE; the child gets the default back, and an
-    // empty signal mask whatever thread we are called from.
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigset_t empty;
-    sigemptyset(&empty);
-    if (posix_spawnattr_setsigdefault(attr.get(), &defaults) != 0 ||
-        posix_spawnattr_setsigmask(attr.get(), &empty) != 0 ||
-        posix_spawnattr_setpgroup(attr.get(), 0) != 0 ||
-        posix_spawnattr_setflags(attr.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
-                                                 POSIX_SPAWN_SETPGROUP) != 0) {
-        return -1;
-    }
-
-    std::vector<std::string> argv_strings;
-    argv_strings.reserve(args.size() + 1);
-    argv_strings.push_back(program);
-    argv_strings.insert(argv_strings.end(), args.begin(), args.end());
-    std::vector<std::string> env_strings = child_environment();
-    std::vector<char*> argv = pointers_to(argv_strings);
-    std::vector<char*> envp = pointers_to(env_strings);
-
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, program.c_str(), actions.get(), attr.get(), argv.data(), envp.data()) !=
-        0) {
-        return -1;
-    }
-    return pid;
 }
 
 CommandOutcome run_unguarded(const std::string& program, const std::vector<std::string>& args,
                              std::chrono::milliseconds limit) {
-    Pipe out;
-    Pipe err;
-    Pipe stop;
-    if (!make_pipe(out) || !make_pipe(err) || !make_pipe(stop)) {
+    int stop_fds[2];
+    if (::pipe2(stop_fds, O_CLOEXEC) != 0) {
         return {};
     }
-    const pid_t pid = spawn_child(program, args, out.write_end.get(), err.write_end.get());
-    // Our copies of the write ends must go, or the readers never see EOF.
-    out.write_end.reset();
-    err.write_end.reset();
-    if (pid < 0) {
+    const UniqueFd stop_read(stop_fds[0]);
+    const UniqueFd stop_write(stop_fds[1]);
+
+    util::SpawnSpec spec{.argv = {program},
+                         .in = util::Stream::Null,
+                         .out = util::Stream::Pipe,
+                         .err = util::Stream::Pipe,
+                         // The tool's messages come out untranslated.
+                         .env = {{"LC_ALL", "C"}, {"LANG", "C"}},
+                         .own_process_group = true};
+    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+    std::optional<util::Child> child = util::spawn(spec);
+    if (!child) {
         return {};
     }
 
     std::optional<Reader> out_reader;
     std::optional<Reader> err_reader;
     try {
-        out_reader.emplace(out.read_end.get(), stop.read_end.get());
-        err_reader.emplace(err.read_end.get(), stop.read_end.get());
+        out_reader.emplace(child->out.get(), stop_read.get());
+        err_reader.emplace(child->err.get(), stop_read.get());
     } catch (...) {
         // No second thread: give up on the child, and release a reader that
         // did start before its destructor joins it.
-        kill_and_reap(pid);
-        const char byte = 0;
-        while (::write(stop.write_end.get(), &byte, 1) < 0 && errno == EINTR) {
-        }
+        kill_and_reap(child->pid);
+        util::write_all(stop_write.get(), std::string_view("\0", 1));
         throw;
     }
 
     CommandOutcome outcome;
-    outcome.success = wait_with_limit(pid, limit);
-    finish_readers(*out_reader, *err_reader, stop.write_end.get());
+    outcome.success = wait_with_limit(child->pid, limit);
+    finish_readers(*out_reader, *err_reader, stop_write.get());
     outcome.stdout_bytes = out_reader->take();
     outcome.stderr_bytes = err_reader->take();
     return outcome;
@@ -434,9 +282,7 @@ Result<void, CaptureError> capture_output(std::uint32_t width, std::uint32_t hei
 void finish_capture(const Result<void, CaptureError>& result) {
     int status = 0;
     if (!result) {
-        const std::string line =
-            "flintsearch: screenshot capture failed: " + result.error().message + "\n";
-        std::fwrite(line.data(), 1, line.size(), stderr);
+        util::report("screenshot capture failed: " + result.error().message);
         status = 1;
     }
     // We are inside a GTK timer callback, and search workers may still be

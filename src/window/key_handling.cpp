@@ -1,9 +1,9 @@
 #include "window/key_handling.hpp"
 
+#include "util/spawn.hpp"
 #include "window/key_map.hpp"
 #include "window/result_rows.hpp"
 #include "window/row_text.hpp"
-#include "window/spawn.hpp"
 
 namespace flintsearch::window {
 namespace {
@@ -100,8 +100,15 @@ void open_containing_folder(const std::string& path) {
 }
 
 void open_with_default_app(const std::string& arg) {
-    if (const auto pid = spawn_detached(DEFAULT_APP_LAUNCHER, arg)) {
-        g_child_watch_add(*pid, reap_child, nullptr);
+    // No shell, nothing quoted: the text reaches xdg-open as its one
+    // argument. Its standard streams go to the null device, and the launcher
+    // does not wait for it (the watch only reaps it).
+    const auto child = util::spawn({.argv = {DEFAULT_APP_LAUNCHER, arg},
+                                    .in = util::Stream::Null,
+                                    .out = util::Stream::Null,
+                                    .err = util::Stream::Null});
+    if (child) {
+        g_child_watch_add(child->pid, reap_child, nullptr);
     }
 }
 

@@ -1,5 +1,4 @@
-// The launcher's own stylesheet and the user stylesheet's location. Pure and
-// GTK-free.
+// The launcher's own stylesheet. Pure and GTK-free.
 #pragma once
 
 #include <string>
@@ -21,13 +20,5 @@ std::string widget_node_css(const flint::Palette& palette);
 
 // The whole application stylesheet: launcher_css then widget_node_css.
 std::string app_css(const flint::Palette& palette);
-
-// XDG_CONFIG_HOME when set and valid UTF-8 (even empty), else HOME (or
-// "/tmp") joined with ".config"; then joined with "flintsearch". The
-// environment is read afresh on each call.
-std::string config_dir();
-
-// config_dir joined with "style.css".
-std::string user_css_path();
 
 }  // namespace flintsearch::window

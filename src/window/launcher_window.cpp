@@ -3,15 +3,16 @@
 #include <exception>
 #include <memory>
 
-#include "client/search_dispatch.hpp"
 #include "gtk/ref.hpp"
 #include "gtk/theme.hpp"
-#include "main/instance.hpp"
-#include "screenshot/screenshot_view.hpp"
+#include "util/pid_file.hpp"
 #include "window/key_map.hpp"
+#include "window/launcher_css.hpp"
 #include "window/layer_shell.hpp"
 #include "window/result_rows.hpp"
 #include "window/row_text.hpp"
+#include "window/screenshot_view.hpp"
+#include "window/search_dispatch.hpp"
 #include "window/signal.hpp"
 
 namespace flintsearch::window {
@@ -50,10 +51,10 @@ class WeakWindow {
     GWeakRef ref_;
 };
 
-void install_stylesheets() {
+void install_stylesheets(const std::string& user_css) {
     flint::install_theme();
     flint::set_app_css([] { return app_css(flint::load_palette()); });
-    flint::load_user_css(user_css_path(), user_css_slot());
+    flint::load_user_css(user_css, user_css_slot());
 }
 
 void present(GtkWindow* window) {
@@ -75,15 +76,15 @@ GtkWindow* find_launcher_window(GtkApplication* app) {
     return nullptr;
 }
 
-CloseLauncher make_close_launcher(GtkWindow* window, bool screenshot) {
+CloseLauncher make_close_launcher(GtkWindow* window, std::optional<std::string> pid_file) {
     // A weak reference: the handlers that share this action belong to the
     // window's own widgets and controllers, so a strong one would keep the
     // window alive forever (GTK 4 disposes a closed window only when its
     // last reference goes, and "destroy" runs then).
     auto target = std::make_shared<WeakWindow>(window);
-    return std::make_shared<const CloseAction>([target, screenshot] {
-        if (!screenshot) {
-            remove_pid_file();
+    return std::make_shared<const CloseAction>([target, pid_file = std::move(pid_file)] {
+        if (pid_file) {
+            util::remove_pid_file(*pid_file);
         }
         if (const flint::Ref<GtkWindow> alive = target->get()) {
             gtk_window_close(alive.get());
@@ -109,7 +110,7 @@ namespace {
 // then the window, its layer surface, the close action, the widgets, the
 // handlers, a screenshot run's capture, and finally presenting.
 void build_or_present(GtkApplication* app, const LauncherState& state) {
-    install_stylesheets();
+    install_stylesheets(state.user_css);
     if (GtkWindow* existing = find_launcher_window(app)) {
         present(existing);
         return;
@@ -117,8 +118,7 @@ void build_or_present(GtkApplication* app, const LauncherState& state) {
 
     GtkWidget* window = gtk_application_window_new(app);
     configure_layer_surface(GTK_WINDOW(window));
-    const bool screenshot = state.screenshot.has_value();
-    const CloseLauncher close_launcher = make_close_launcher(GTK_WINDOW(window), screenshot);
+    const CloseLauncher close_launcher = make_close_launcher(GTK_WINDOW(window), state.pid_file);
 
     GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_widget_add_css_class(content, "launcher-bg");
@@ -146,7 +146,7 @@ void build_or_present(GtkApplication* app, const LauncherState& state) {
     gtk_window_set_child(GTK_WINDOW(window), content);
     g_object_set_data(G_OBJECT(window), LAUNCHER_ENTRY_KEY, entry);
 
-    client::connect_search_entry(GTK_EDITABLE(entry), GTK_LIST_BOX(list), state.slot);
+    connect_search_entry(GTK_EDITABLE(entry), GTK_LIST_BOX(list), state.slot);
 
     // In the capture phase on the window, the five keys handled here never
     // reach the entry; everything else does.
@@ -184,14 +184,14 @@ void build_or_present(GtkApplication* app, const LauncherState& state) {
 
     // A screenshot run never wrote the pid file, so it leaves it alone; a
     // running launcher's file stays intact.
-    connect<void(GtkWidget*)>(window, "destroy", [screenshot](GtkWidget*) {
-        if (!screenshot) {
-            remove_pid_file();
+    connect<void(GtkWidget*)>(window, "destroy", [pid_file = state.pid_file](GtkWidget*) {
+        if (pid_file) {
+            util::remove_pid_file(*pid_file);
         }
     });
 
     if (state.screenshot) {
-        screenshot::check_screenshot_view(GTK_WINDOW(window), *state.screenshot);
+        check_screenshot_view(GTK_WINDOW(window), *state.screenshot);
     }
     present(GTK_WINDOW(window));
 }

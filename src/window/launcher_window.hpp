@@ -11,7 +11,6 @@
 #include "client/pending_search.hpp"
 #include "palette.hpp"
 #include "window/key_handling.hpp"
-#include "window/launcher_css.hpp"
 
 namespace flintsearch::window {
 
@@ -22,7 +21,13 @@ inline constexpr const char* CLICK_GESTURE_NAME = "flintsearch-outside-press";
 
 struct LauncherState {
     std::optional<cli::ScreenshotRequest> screenshot;
+    // Shared by every window of the process; it also says where searches go.
     client::PendingSearchSlotRef slot;
+    // The pid file that closing removes; none in a screenshot run, which
+    // never wrote one (and must leave a running launcher's file intact).
+    std::optional<std::string> pid_file;
+    // The user stylesheet, read on every activation.
+    std::string user_css;
 };
 
 // The "activate" handler: installs the stylesheets, then builds and presents
@@ -34,11 +39,11 @@ void build_launcher_window(GtkApplication* app, const LauncherState& state);
 // The launcher window of the application, or nullptr when none is open.
 GtkWindow* find_launcher_window(GtkApplication* app);
 
-// The shared close action for the window: removes the pid file (not in a
-// screenshot run, which never wrote it), then closes the window. Holds a
+// The shared close action for the window: removes the pid file (when there
+// is one), then closes the window. Holds a
 // weak reference to the window: the handlers that share it belong to the
 // window, and a strong one would keep it from ever being disposed.
-CloseLauncher make_close_launcher(GtkWindow* window, bool screenshot);
+CloseLauncher make_close_launcher(GtkWindow* window, std::optional<std::string> pid_file);
 
 // The window's click-gesture "pressed" handler: a press at (x, y), in window
 // coordinates, outside the content box's bounds closes the launcher (edges

@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "client/unique_fd.hpp"
 #include "scoped_env.hpp"
 #include "standin_fixture.hpp"
+#include "util/unique_fd.hpp"
 
 namespace flintsearch::client {
 namespace {
@@ -55,30 +55,6 @@ std::string script_reply(const std::string& reply_json_text) {
 Result<Response, ClientError> query(const StandinDaemon& daemon, const std::string& text,
                                     const ExchangeLimits& limits = DEFAULT_LIMITS) {
     return send_request_to(daemon.socket_path(), Query{text, 10}, limits);
-}
-
-TEST(SocketPath, FollowsTheRuntimeDirectory) {
-    ScopedEnv env("XDG_RUNTIME_DIR");
-    struct Row {
-        const char* value;  // nullptr: unset
-        const char* path;
-    };
-    const Row rows[] = {
-        {nullptr, "/tmp/flintmill.sock"},
-        {"/run/user/1000", "/run/user/1000/flintmill.sock"},
-        {"/run/user/1000/", "/run/user/1000/flintmill.sock"},
-        {"", "flintmill.sock"},
-        {"/run/\xFF", "/tmp/flintmill.sock"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.value ? row.value : "(unset)");
-        if (row.value) {
-            ::setenv("XDG_RUNTIME_DIR", row.value, 1);
-        } else {
-            ::unsetenv("XDG_RUNTIME_DIR");
-        }
-        EXPECT_EQ(socket_path(), row.path);
-    }
 }
 
 TEST(SendRequest, ExchangesOneLineWithTheDaemonInTheRuntimeDirectory) {
@@ -184,7 +160,7 @@ TEST(SendRequest, ReportsConnectFailuresLikeTheSystem) {
     // A socket file that nobody listens on: bind, then close the listener.
     const std::string stale = dir + "/stale.sock";
     {
-        UniqueFd s(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        util::UniqueFd s(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
         stale.copy(addr.sun_path, sizeof addr.sun_path - 1);

@@ -14,11 +14,12 @@
 #include <vector>
 
 #include "client/socket_client.hpp"
-#include "client/unique_fd.hpp"
 #include "fault_support.hpp"
 #include "main/instance.hpp"
 #include "scoped_env.hpp"
 #include "standin_fixture.hpp"
+#include "util/paths.hpp"
+#include "util/unique_fd.hpp"
 
 namespace flintsearch::client {
 namespace {
@@ -185,7 +186,7 @@ TEST(SocketPathFaults, ANonSocketAtThePathIsRefusedLikeAStaleSocket) {
         EXPECT_EQ(text_of(send_request(Query{"cat", 10})), row.expect);
         // The pid file is claimed where it can be and silently skipped where
         // it cannot; the start goes on either way.
-        EXPECT_EQ(toggle_instance(), ToggleOutcome::Claimed);
+        EXPECT_EQ(toggle_instance(util::pid_file_path()), ToggleOutcome::Claimed);
     }
     EXPECT_EQ(open_fds(), before);
     EXPECT_FALSE(fs::exists(dir.path() / "gone")) << "nothing creates a missing runtime directory";
@@ -221,7 +222,8 @@ TEST(RuntimeDirFaults, ModesThatKeepTheUserOutGiveTheSystemErrorAndAStartAnyway)
                 }
                 ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
                 const auto got = send_request(Query{"cat", 10});
-                const bool claimed = toggle_instance() == ToggleOutcome::Claimed;
+                const bool claimed =
+                    toggle_instance(util::pid_file_path()) == ToggleOutcome::Claimed;
                 ::chmod(runtime.c_str(), 0700);
                 const bool written = fs::exists(fs::path(runtime) / "flintsearch.pid");
                 return text_of(got) + "|" + (claimed ? "claimed" : "stopped") + "|" +
@@ -237,7 +239,6 @@ TEST(RuntimeDirFaults, ModesThatKeepTheUserOutGiveTheSystemErrorAndAStartAnyway)
 
 TEST(PidFileFaults, ANonFileAtThePidPathNeitherBlocksTheStartNorIsWritten) {
     TempDir dir;
-    ScopedEnv env("XDG_RUNTIME_DIR", dir.str().c_str());
     const fs::path pid = dir.path() / "flintsearch.pid";
     struct Row {
         const char* name;
@@ -256,8 +257,9 @@ TEST(PidFileFaults, ANonFileAtThePidPathNeitherBlocksTheStartNorIsWritten) {
         row.plant();
         // In a child: a blocking open would hang this test for good.
         const auto result = run_in_child(
-            [] {
-                return std::string(toggle_instance() == ToggleOutcome::Claimed ? "claimed" : "");
+            [&] {
+                return std::string(
+                    toggle_instance(pid.string()) == ToggleOutcome::Claimed ? "claimed" : "");
             },
             false, 10s);
         ASSERT_TRUE(result.finished) << "the toggle blocked on the pid path";

@@ -93,7 +93,9 @@ class LauncherFaults : public ::testing::Test {
   protected:
     void SetUp() override {
         app_ = gui_test::test_application();
-        build_launcher_window(app_, LauncherState{std::nullopt, slot_});
+        build_launcher_window(
+            app_, LauncherState{std::nullopt, slot_, std::nullopt,
+                                g_runtime.parent_path() / "config/flintsearch/style.css"});
         window_ = find_launcher_window(app_);
         ASSERT_NE(window_, nullptr);
         GtkWidget* content = gtk_window_get_child(window_);
@@ -114,6 +116,12 @@ class LauncherFaults : public ::testing::Test {
             gtk_window_destroy(window);
         }
         run_until([&] { return find_launcher_window(app_) == nullptr; }, 5s);
+    }
+
+    // Where the launcher's searches go from now on: the daemon socket in
+    // this runtime directory.
+    void use_runtime(const std::string& dir) {
+        slot_->socket_path = flint::join_path(dir, "flintmill.sock");
     }
 
     // Appends text at the end of the entry, as typing does (one "changed"),
@@ -207,12 +215,10 @@ TEST_F(LauncherFaults, EveryDaemonFaultEndsInItsRowAndTheTypingStays) {
          },
          "flintmill not running: Permission denied (os error 13)", false},
     };
-    ScopedEnv runtime("XDG_RUNTIME_DIR");
     std::string typed;
     for (const auto& row : table) {
         SCOPED_TRACE(row.name);
-        const std::string runtime_dir = row.runtime();
-        ::setenv("XDG_RUNTIME_DIR", runtime_dir.c_str(), 1);
+        use_runtime(row.runtime());
         typed += "a";
         const std::string shown = type("a");
         if (row.prefix_only) {
@@ -237,7 +243,7 @@ TEST_F(LauncherFaults, AHostileHitFromTheDaemonIsShownAndOpenedByteForByte) {
                           0.5f};
     StandinDaemon daemon(StandinDaemon::script({action({{"reply", hits_reply({hit})}})}));
     ASSERT_TRUE(daemon.running()) << daemon.failure();
-    ScopedEnv runtime("XDG_RUNTIME_DIR", daemon.dir().c_str());
+    use_runtime(daemon.dir());
 
     ASSERT_EQ(type("hostile"), "hit " + path);
     GtkListBoxRow* row = gtk_list_box_get_row_at_index(list_, 0);

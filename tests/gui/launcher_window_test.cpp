@@ -37,7 +37,9 @@ class LauncherWindow : public ::testing::Test {
     }
 
     GtkWindow* build() {
-        build_launcher_window(app_, LauncherState{std::nullopt, slot_});
+        build_launcher_window(
+            app_, LauncherState{std::nullopt, slot_, pid_file_.string(),
+                                (dir_.path() / "config/flintsearch/style.css").string()});
         return find_launcher_window(app_);
     }
 
@@ -226,7 +228,7 @@ TEST_F(LauncherWindow, ScreenshotCloseLeavesThePidFileAlone) {
     gtk_window_present(GTK_WINDOW(window));
     gpointer watched = window;
     g_object_add_weak_pointer(G_OBJECT(window), &watched);
-    const CloseLauncher close = make_close_launcher(GTK_WINDOW(window), true);
+    const CloseLauncher close = make_close_launcher(GTK_WINDOW(window), std::nullopt);
     (*close)();
     EXPECT_TRUE(gui_test::run_until([&] { return watched == nullptr; }, 5s));
     EXPECT_EQ(gui_test::read_file(pid_file_), "4711");
@@ -238,7 +240,7 @@ TEST_F(LauncherWindow, NormalCloseRemovesThePidFile) {
     gtk_window_present(GTK_WINDOW(window));
     gpointer watched = window;
     g_object_add_weak_pointer(G_OBJECT(window), &watched);
-    const CloseLauncher close = make_close_launcher(GTK_WINDOW(window), false);
+    const CloseLauncher close = make_close_launcher(GTK_WINDOW(window), pid_file_.string());
     (*close)();
     EXPECT_FALSE(std::filesystem::exists(pid_file_));
     EXPECT_TRUE(gui_test::run_until([&] { return watched == nullptr; }, 5s));

@@ -1,4 +1,4 @@
-#include "client/search_dispatch.hpp"
+#include "window/search_dispatch.hpp"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -43,7 +43,7 @@ class SearchDispatch : public ::testing::Test {
         gtk_box_append(GTK_BOX(box), GTK_WIDGET(list_));
         gtk_window_set_child(GTK_WINDOW(window_), box);
         gtk_list_box_append(list_, window::message_row(window::HINT_TEXT));
-        connect_search_entry(GTK_EDITABLE(entry_), list_, slot_);
+        window::connect_search_entry(GTK_EDITABLE(entry_), list_, slot_);
     }
 
     void TearDown() override {
@@ -99,8 +99,8 @@ class SearchDispatch : public ::testing::Test {
     std::string shown() { return gui_test::shown_rows(list_); }
 
     gui_test::TempDir dir_;
-    gui_test::ScopedEnv runtime_{"XDG_RUNTIME_DIR", dir_.path().c_str()};
-    PendingSearchSlotRef slot_ = std::make_shared<PendingSearchSlot>();
+    PendingSearchSlotRef slot_ = std::make_shared<PendingSearchSlot>(
+        PendingSearchSlot{.socket_path = (dir_.path() / "flintmill.sock").string()});
     GtkWidget* window_ = nullptr;
     GtkWidget* entry_ = nullptr;
     GtkListBox* list_ = nullptr;

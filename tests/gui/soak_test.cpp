@@ -24,10 +24,10 @@
 #include <vector>
 
 #include "client/protocol.hpp"
-#include "client/search_dispatch.hpp"
 #include "gui_support.hpp"
 #include "window/result_rows.hpp"
 #include "window/row_text.hpp"
+#include "window/search_dispatch.hpp"
 
 namespace flintsearch::client {
 namespace {
@@ -236,7 +236,8 @@ struct Lane {
     const Search* search = nullptr;
     Clock::time_point due;  // when the full text goes in (Prefix), or the give-up time
 
-    explicit Lane(std::chrono::milliseconds exchange_timeout) {
+    Lane(const std::filesystem::path& runtime, std::chrono::milliseconds exchange_timeout) {
+        slot->socket_path = (runtime / "flintmill.sock").string();
         slot->exchange_limits.timeout = exchange_timeout;
         window = gtk_window_new();
         g_object_ref_sink(window);
@@ -247,7 +248,7 @@ struct Lane {
         gtk_box_append(GTK_BOX(box), GTK_WIDGET(list));
         gtk_window_set_child(GTK_WINDOW(window), box);
         gtk_list_box_append(list, window::message_row(window::HINT_TEXT));
-        connect_search_entry(GTK_EDITABLE(entry), list, slot);
+        window::connect_search_entry(GTK_EDITABLE(entry), list, slot);
     }
     Lane(const Lane&) = delete;
     Lane& operator=(const Lane&) = delete;
@@ -494,12 +495,11 @@ class Soak : public ::testing::Test {
 TEST_F(Soak, ThousandSearchesEndInTheirRowsAndLeaveNothingBehind) {
     const auto started = Clock::now();
     gui_test::TempDir dir;
-    gui_test::ScopedEnv runtime{"XDG_RUNTIME_DIR", dir.path().c_str()};
     Daemon daemon(dir.path());
     daemon.start_server();
     std::vector<std::unique_ptr<Lane>> lanes;
     for (int i = 0; i < LANES; ++i) {
-        lanes.push_back(std::make_unique<Lane>(EXCHANGE_TIMEOUT));
+        lanes.push_back(std::make_unique<Lane>(dir.path(), EXCHANGE_TIMEOUT));
     }
     Lcg random{20261208};
     Heartbeat heartbeat(10ms);
@@ -648,7 +648,6 @@ TEST_F(Soak, ThousandSearchesEndInTheirRowsAndLeaveNothingBehind) {
 TEST_F(Soak, MainLoopServesWhileTheDaemonHangs) {
     constexpr auto timeout = 3s;
     gui_test::TempDir dir;
-    gui_test::ScopedEnv runtime{"XDG_RUNTIME_DIR", dir.path().c_str()};
     Daemon daemon(dir.path());
     daemon.start_standin(
         {{{"hang", true}},
@@ -657,7 +656,7 @@ TEST_F(Soak, MainLoopServesWhileTheDaemonHangs) {
                {"type", "hits"},
                {"hits",
                 {{{"title", "T"}, {"path", "/second"}, {"snippet", ""}, {"score", 0.5}}}}}}}});
-    Lane lane(timeout);
+    Lane lane(dir.path(), timeout);
     Heartbeat heartbeat(10ms);
     gui_test::run_for(100ms);
     const long threads = count_entries("/proc/self/task");

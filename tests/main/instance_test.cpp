@@ -12,6 +12,7 @@
 #include "process_helpers.hpp"
 #include "scoped_env.hpp"
 #include "text.hpp"
+#include "util/pid_file.hpp"
 
 namespace flintsearch {
 namespace {
@@ -56,39 +57,15 @@ TEST(PidText, AcceptedAndRejectedForms) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::PrintToString(row.text));
-        EXPECT_EQ(parse_pid_text(row.text), row.pid);
+        EXPECT_EQ(util::parse_pid_text(row.text), row.pid);
     }
 }
 
-TEST(RuntimeDir, FollowsXdgRuntimeDir) {
-    struct Row {
-        const char* value;  // nullptr: unset
-        std::string dir;
-        std::string pid_file;
-    };
-    const std::vector<Row> rows = {
-        {nullptr, "/tmp", "/tmp/flintsearch.pid"},
-        {"\xFF/run", "/tmp", "/tmp/flintsearch.pid"},
-        {"/run/user/1000", "/run/user/1000", "/run/user/1000/flintsearch.pid"},
-        {"/run/user/1000/", "/run/user/1000/", "/run/user/1000/flintsearch.pid"},
-        {"", "", "flintsearch.pid"},
-        {"rel/dir", "rel/dir", "rel/dir/flintsearch.pid"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.value == nullptr ? "(unset)" : row.value);
-        ScopedEnv env("XDG_RUNTIME_DIR", row.value);
-        EXPECT_EQ(runtime_dir(), row.dir);
-        EXPECT_EQ(pid_file_path(), row.pid_file);
-    }
-}
-
-// Runs each test with its own runtime directory and a recording `kill` as
-// the only one on PATH.
+// Runs each test with its own pid file and a recording `kill` as the only
+// one on PATH.
 class Toggle : public testing::Test {
   protected:
-    Toggle()
-        : runtime_env_("XDG_RUNTIME_DIR", runtime_.path().c_str()),
-          path_env_("PATH", kill_.bin_dir().c_str()) {}
+    Toggle() : path_env_("PATH", kill_.bin_dir().c_str()) {}
 
     static void SetUpTestSuite() {
         // Like the launcher itself; the child must get SIGPIPE back.
@@ -101,7 +78,6 @@ class Toggle : public testing::Test {
 
     TempDir runtime_;
     test::KillRecorder kill_;
-    ScopedEnv runtime_env_;
     ScopedEnv path_env_;
 };
 
@@ -115,7 +91,7 @@ TEST_F(Toggle, RunningLauncherIsStoppedAndPidFileKept) {
         test::write_file(pid_file(), stored);
         std::filesystem::remove(kill_.log());
 
-        EXPECT_EQ(toggle_instance(), ToggleOutcome::StoppedAnother);
+        EXPECT_EQ(toggle_instance(pid_file()), ToggleOutcome::StoppedAnother);
         // kill gets the id formatted afresh, as its only argument.
         EXPECT_EQ(kill_.calls(), std::vector<std::string>{pid});
         EXPECT_EQ(pid_file_contents(), stored);
@@ -127,7 +103,7 @@ TEST_F(Toggle, RunningLauncherIsStoppedAndPidFileKept) {
 TEST_F(Toggle, KillGetsDefaultSigpipe) {
     test::FakeLauncher launcher;
     test::write_file(pid_file(), std::to_string(launcher.pid()));
-    ASSERT_EQ(toggle_instance(), ToggleOutcome::StoppedAnother);
+    ASSERT_EQ(toggle_instance(pid_file()), ToggleOutcome::StoppedAnother);
     const auto mask = kill_.last_ignored_mask();
     ASSERT_TRUE(mask);
     EXPECT_EQ(*mask & (1ull << (SIGPIPE - 1)), 0u) << std::hex << *mask;
@@ -138,7 +114,7 @@ TEST_F(Toggle, MissingKillIsIgnored) {
     test::write_file(pid_file(), std::to_string(launcher.pid()));
     const TempDir empty;
     ScopedEnv no_kill("PATH", empty.path().c_str());
-    EXPECT_EQ(toggle_instance(), ToggleOutcome::StoppedAnother);
+    EXPECT_EQ(toggle_instance(pid_file()), ToggleOutcome::StoppedAnother);
     EXPECT_EQ(pid_file_contents(), std::to_string(launcher.pid()));
 }
 
@@ -174,7 +150,7 @@ TEST_F(Toggle, ClaimsWhenNoLauncherIsNamed) {
         if (row.stored) {
             test::write_file(pid_file(), *row.stored);
         }
-        EXPECT_EQ(toggle_instance(), ToggleOutcome::Claimed);
+        EXPECT_EQ(toggle_instance(pid_file()), ToggleOutcome::Claimed);
         EXPECT_EQ(pid_file_contents(), own_pid());
     }
     EXPECT_TRUE(kill_.calls().empty());
@@ -183,7 +159,7 @@ TEST_F(Toggle, ClaimsWhenNoLauncherIsNamed) {
 
 TEST_F(Toggle, ClaimedFileHonoursUmask) {
     const mode_t old = umask(027);
-    claim_pid_file();
+    util::claim_pid_file(pid_file());
     umask(old);
     struct stat st {};
     ASSERT_EQ(stat(pid_file().c_str(), &st), 0);
@@ -196,13 +172,13 @@ TEST_F(Toggle, SymlinkAtPidPathIsNotFollowed) {
     test::write_file(target, "precious");
     ASSERT_EQ(symlink(target.c_str(), pid_file().c_str()), 0);
 
-    EXPECT_EQ(toggle_instance(), ToggleOutcome::Claimed);
+    EXPECT_EQ(toggle_instance(pid_file()), ToggleOutcome::Claimed);
     EXPECT_EQ(flint::read_file(target), "precious");
     EXPECT_TRUE(std::filesystem::is_symlink(pid_file()));
 
     // A dangling link does not create its target either.
     std::filesystem::remove(target);
-    claim_pid_file();
+    util::claim_pid_file(pid_file());
     EXPECT_FALSE(std::filesystem::exists(target));
 }
 
@@ -216,7 +192,7 @@ TEST_F(Toggle, PidFileOfAnotherUserIsStale) {
     ASSERT_EQ(chown(pid_file().c_str(), 65534, 65534), 0);
 
     // Root may still rewrite the file, so it is claimed; kill never runs.
-    EXPECT_EQ(toggle_instance(), ToggleOutcome::Claimed);
+    EXPECT_EQ(toggle_instance(pid_file()), ToggleOutcome::Claimed);
     EXPECT_TRUE(kill_.calls().empty());
     EXPECT_EQ(pid_file_contents(), own_pid());
     EXPECT_TRUE(launcher.running());
@@ -228,21 +204,21 @@ TEST_F(Toggle, SymlinkToOwnPidFileIsNotTrusted) {
     test::write_file(elsewhere.file("pid"), std::to_string(launcher.pid()));
     ASSERT_EQ(symlink(elsewhere.file("pid").c_str(), pid_file().c_str()), 0);
 
-    EXPECT_EQ(toggle_instance(), ToggleOutcome::Claimed);
+    EXPECT_EQ(toggle_instance(pid_file()), ToggleOutcome::Claimed);
     EXPECT_TRUE(kill_.calls().empty());
 }
 
 TEST_F(Toggle, UnwritablePidFileIsIgnored) {
-    ScopedEnv missing_dir("XDG_RUNTIME_DIR", runtime_.file("no/such/dir").c_str());
-    EXPECT_EQ(toggle_instance(), ToggleOutcome::Claimed);
+    EXPECT_EQ(toggle_instance(runtime_.file("no/such/dir/flintsearch.pid")),
+              ToggleOutcome::Claimed);
 }
 
 TEST_F(Toggle, RemovePidFile) {
-    claim_pid_file();
+    util::claim_pid_file(pid_file());
     ASSERT_TRUE(pid_file_contents());
-    remove_pid_file();
+    util::remove_pid_file(pid_file());
     EXPECT_FALSE(std::filesystem::exists(pid_file()));
-    remove_pid_file();  // a second removal fails quietly
+    util::remove_pid_file(pid_file());  // a second removal fails quietly
     EXPECT_FALSE(std::filesystem::exists(pid_file()));
 }
 
@@ -252,10 +228,10 @@ TEST_F(Toggle, StaleFileIsClaimedOnTheNextStart) {
         test::FakeLauncher launcher;
         stale = std::to_string(launcher.pid());
         test::write_file(pid_file(), stale);
-        ASSERT_EQ(toggle_instance(), ToggleOutcome::StoppedAnother);
+        ASSERT_EQ(toggle_instance(pid_file()), ToggleOutcome::StoppedAnother);
     }  // the launcher ends here, leaving its pid file behind
     EXPECT_EQ(pid_file_contents(), stale);
-    EXPECT_EQ(toggle_instance(), ToggleOutcome::Claimed);
+    EXPECT_EQ(toggle_instance(pid_file()), ToggleOutcome::Claimed);
     EXPECT_EQ(pid_file_contents(), own_pid());
 }
 

@@ -6,8 +6,6 @@
 #include <optional>
 #include <string>
 
-#include "scoped_env.hpp"
-
 namespace flintsearch::window {
 namespace {
 
@@ -56,34 +54,6 @@ TEST(LauncherCss, EntryAndListRulesAlsoReachGtksNodeNames) {
               "entry.search { background-color: #1a1a1a; color: #f5f5f5; caret-color: "
               "#ff00aa;border: none; outline: none; box-shadow: none;padding: 12px 16px; "
               "border-radius: 6px 6px 0 0; }list { background-color: transparent; padding: 4px; }");
-}
-
-using flintsearch::test::ScopedEnv;
-
-TEST(UserCssPath, FollowsXdgConfigHomeThenHome) {
-    struct Case {
-        const char* name;
-        const char* config_home;
-        const char* home;
-        const char* path;
-    };
-    const Case cases[] = {
-        {"home only", nullptr, "/home/u", "/home/u/.config/flintsearch/style.css"},
-        {"config home wins", "/cfg", "/home/u", "/cfg/flintsearch/style.css"},
-        {"config home with slash", "/cfg/", "/home/u", "/cfg/flintsearch/style.css"},
-        {"empty config home is relative", "", "/home/u", "flintsearch/style.css"},
-        {"neither", nullptr, nullptr, "/tmp/.config/flintsearch/style.css"},
-        {"invalid config home falls back", "/c\xff", "/home/u",
-         "/home/u/.config/flintsearch/style.css"},
-        {"invalid home is /tmp", nullptr, "/h\xff", "/tmp/.config/flintsearch/style.css"},
-        {"empty home", nullptr, "", ".config/flintsearch/style.css"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        ScopedEnv config("XDG_CONFIG_HOME", c.config_home);
-        ScopedEnv home("HOME", c.home);
-        EXPECT_EQ(user_css_path(), c.path);
-    }
 }
 
 }  // namespace

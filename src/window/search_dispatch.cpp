@@ -1,4 +1,4 @@
-#include "client/search_dispatch.hpp"
+#include "window/search_dispatch.hpp"
 
 #include <exception>
 #include <optional>
@@ -7,14 +7,18 @@
 #include <thread>
 #include <utility>
 
+#include "client/search_worker.hpp"
 #include "gtk/ref.hpp"
 #include "text.hpp"
 #include "window/result_rows.hpp"
 #include "window/row_text.hpp"
 #include "window/signal.hpp"
 
-namespace flintsearch::client {
+namespace flintsearch::window {
 namespace {
+
+using client::OutcomeChannel;
+using client::PendingSearchSlotRef;
 
 // Owned by the 150 ms one-shot timer (freed when the timer is removed,
 // whether it fired or was cancelled).
@@ -64,7 +68,7 @@ void delete_poll(gpointer data) {
 
 gboolean poll_outcome(gpointer data) {
     auto* poll = static_cast<OutcomePoll*>(data);
-    std::optional<Outcome> outcome;
+    std::optional<client::Outcome> outcome;
     switch (poll->channel->try_receive(outcome)) {
         case OutcomeChannel::State::Empty:
             return G_SOURCE_CONTINUE;
@@ -79,7 +83,7 @@ gboolean poll_outcome(gpointer data) {
     if (poll->slot->sequence.accept(poll->search) &&
         gtk_widget_get_root(GTK_WIDGET(poll->list.get())) != nullptr) {
         try {
-            window::render_outcome(poll->list.get(), std::move(*outcome));
+            render_outcome(poll->list.get(), std::move(*outcome));
         } catch (const std::exception& e) {
             g_warning("flintsearch: rendering failed: %s", e.what());
         }
@@ -98,12 +102,14 @@ gboolean start_search(gpointer data) {
         poll->slot = pending->slot;
         poll->list = flint::retain(pending->list.get());
         try {
-            std::thread(search_worker, pending->text, poll->channel, pending->slot->exchange_limits)
+            std::thread(client::search_worker, pending->text, poll->channel,
+                        pending->slot->socket_path, pending->slot->exchange_limits)
                 .detach();
         } catch (const std::system_error& e) {
             // No thread: the failure reaches the list like any other failed
             // exchange, through the same poll.
-            poll->channel->send(unexpected(ClientError{flint::os_error_text(e.code().value())}));
+            poll->channel->send(
+                unexpected(client::ClientError{flint::os_error_text(e.code().value())}));
         }
         g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(POLL_PERIOD.count()),
                            poll_outcome, poll.release(), delete_poll);
@@ -118,8 +124,8 @@ gboolean start_search(gpointer data) {
 void connect_search_entry(GtkEditable* entry, GtkListBox* list, PendingSearchSlotRef slot) {
     g_return_if_fail(GTK_IS_EDITABLE(entry));
     g_return_if_fail(GTK_IS_LIST_BOX(list));
-    window::connect<void(GtkEditable*)>(entry, "changed",
-                                        EntryHandler(std::move(slot), flint::retain(list)));
+    connect<void(GtkEditable*)>(entry, "changed",
+                                EntryHandler(std::move(slot), flint::retain(list)));
 }
 
 void on_search_changed(GtkEditable* entry, const PendingSearchSlotRef& slot, GtkListBox* list) {
@@ -137,25 +143,8 @@ void on_search_changed(GtkEditable* entry, const PendingSearchSlotRef& slot, Gtk
         return;
     }
     slot->sequence.clear();
-    window::clear_list(list);
-    gtk_list_box_append(list, window::message_row(window::HINT_TEXT));
+    clear_list(list);
+    gtk_list_box_append(list, message_row(HINT_TEXT));
 }
 
-void search_worker(std::string text, std::shared_ptr<OutcomeChannel> channel,
-                   ExchangeLimits limits) {
-    // A worker that ends without an outcome (say, out of memory) closes its
-    // channel, so the poll stops instead of running forever.
-    struct CloseOnExit {
-        OutcomeChannel& channel;
-        ~CloseOnExit() { channel.close(); }
-    } close_on_exit{*channel};
-    try {
-        // With the default limits this is send_request itself.
-        channel->send(send_request_to(socket_path(), Query{std::move(text), RESULT_LIMIT}, limits));
-    } catch (...) {
-        // Nothing may escape a detached thread (std::terminate); the poll
-        // sees the closed channel.
-    }
-}
-
-}  // namespace flintsearch::client
+}  // namespace flintsearch::window

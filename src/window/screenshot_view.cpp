@@ -1,4 +1,4 @@
-#include "screenshot/screenshot_view.hpp"
+#include "window/screenshot_view.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -6,9 +6,15 @@
 #include <string_view>
 
 #include "screenshot/capture.hpp"
+#include "util/program.hpp"
 
-namespace flintsearch::screenshot {
+namespace flintsearch::window {
 namespace {
+
+using screenshot::CAPTURE_DELAY;
+using screenshot::capture_output;
+using screenshot::CaptureError;
+using screenshot::finish_capture;
 
 constexpr std::string_view KNOWN_VIEW = "search";
 
@@ -51,10 +57,8 @@ void on_map(GtkWidget* /*window*/, gpointer data) {
 
 void check_screenshot_view(GtkWindow* window, const cli::ScreenshotRequest& request) {
     if (request.view != KNOWN_VIEW) {
-        const std::string line = "flintsearch: unknown screenshot view '" + request.view +
-                                 "' (known: " + std::string(KNOWN_VIEW) + ")\n";
-        std::fwrite(line.data(), 1, line.size(), stderr);
-        std::fflush(stderr);
+        util::report("unknown screenshot view '" + request.view +
+                     "' (known: " + std::string(KNOWN_VIEW) + ")");
         // Called from the "activate" handler with the window built but not
         // presented; like finish_capture, end without running destructors.
         std::_Exit(1);
@@ -69,4 +73,4 @@ void schedule_capture(GtkWindow* window, const std::string& output, std::uint32_
                           new CaptureTarget{output, width, height}, delete_target, GConnectFlags{});
 }
 
-}  // namespace flintsearch::screenshot
+}  // namespace flintsearch::window

@@ -1,7 +1,7 @@
 // The window side of screenshot mode, under a headless compositor: the view
 // check and the capture timer. Both end the process, so every case runs as a
 // death test in a child of its own (which initialises GTK afresh).
-#include "screenshot/screenshot_view.hpp"
+#include "window/screenshot_view.hpp"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -64,7 +64,7 @@ class ScreenshotViewTest : public ::testing::Test {
                 std::ofstream(static_cast<const char*>(file)) << g_get_real_time() * 1000 << "\n";
             }),
             g_strdup(mapped_at.c_str()), [](gpointer p, GClosure*) { g_free(p); }, GConnectFlags{});
-        flintsearch::screenshot::check_screenshot_view(GTK_WINDOW(window), request);
+        flintsearch::window::check_screenshot_view(GTK_WINDOW(window), request);
         std::ofstream(dir_ + "/presented") << "yes";
         gtk_window_present(GTK_WINDOW(window));
         const gint64 deadline = g_get_monotonic_time() + 20 * G_USEC_PER_SEC;

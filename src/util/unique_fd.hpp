@@ -1,11 +1,14 @@
-// A move-only owner of one file descriptor, closed when the owner goes.
+// A move-only owner of one file descriptor, closed when the owner goes, and
+// writing to a descriptor.
 #pragma once
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <string_view>
 #include <utility>
 
-namespace flintsearch::client {
+namespace flintsearch::util {
 
 class UniqueFd {
   public:
@@ -41,4 +44,20 @@ class UniqueFd {
     int fd_ = -1;
 };
 
-}  // namespace flintsearch::client
+// Writes all of bytes, repeating interrupted and short writes; false when
+// the descriptor refuses (the rest is then unwritten).
+inline bool write_all(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace flintsearch::util

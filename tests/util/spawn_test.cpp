@@ -1,4 +1,4 @@
-#include "window/spawn.hpp"
+#include "util/spawn.hpp"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -14,10 +14,18 @@
 #include <sstream>
 #include <string>
 
-namespace flintsearch::window {
+namespace flintsearch::util {
 namespace {
 
 namespace fs = std::filesystem;
+
+// How the launcher starts xdg-open: one argument, every stream on the null
+// device, not waited for.
+std::optional<pid_t> spawn_detached(const std::string& program, const std::string& arg) {
+    auto child = spawn(
+        {.argv = {program, arg}, .in = Stream::Null, .out = Stream::Null, .err = Stream::Null});
+    return child ? std::optional<pid_t>(child->pid) : std::nullopt;
+}
 
 // A recording stand-in for xdg-open: it writes its argument count, its one
 // argument (exact bytes), the targets of its standard streams and its
@@ -150,4 +158,4 @@ TEST_F(SpawnDetached, RefusesAnArgumentWithANul) {
 }
 
 }  // namespace
-}  // namespace flintsearch::window
+}  // namespace flintsearch::util

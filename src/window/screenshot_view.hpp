@@ -1,4 +1,5 @@
-// Screenshot mode's window side: the view check and the capture timer.
+// Screenshot mode's window side: the view check and the capture timer. The
+// capture itself (grim, no GTK) is screenshot/capture.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -8,7 +9,7 @@
 
 #include "cli/command_line.hpp"
 
-namespace flintsearch::screenshot {
+namespace flintsearch::window {
 
 // Accepts only the view "search" (then schedules the capture); any other
 // view prints the unknown-view message and ends the process with status 1.
@@ -18,4 +19,4 @@ void check_screenshot_view(GtkWindow* window, const cli::ScreenshotRequest& requ
 void schedule_capture(GtkWindow* window, const std::string& output, std::uint32_t width,
                       std::uint32_t height);
 
-}  // namespace flintsearch::screenshot
+}  // namespace flintsearch::window

@@ -1,0 +1,41 @@
+// Where the launcher's files are, from the XDG environment variables.
+//
+// Each function reads the environment afresh. The program resolves them
+// once, into Paths, on the main thread before any other thread starts, and
+// passes the result down: nothing on a worker thread reads the environment.
+// (The palette's cache directory and the runtime theme file have rules of
+// their own, in flint-theme: flint::cache_dir, flint::theme_css_path.)
+#pragma once
+
+#include <string>
+
+namespace flintsearch::util {
+
+// XDG_RUNTIME_DIR when set and valid UTF-8 (even empty), else "/tmp".
+std::string runtime_dir();
+
+// runtime_dir joined with "flintsearch.pid": the single-instance toggle's
+// pid file.
+std::string pid_file_path();
+
+// runtime_dir joined with "flintmill.sock": the daemon's socket.
+std::string socket_path();
+
+// XDG_CONFIG_HOME when set and valid UTF-8 (even empty), else HOME (or
+// "/tmp" when HOME is unset or not UTF-8) joined with ".config"; then joined
+// with "flintsearch".
+std::string config_dir();
+
+// config_dir joined with "style.css": the user stylesheet.
+std::string user_css_path();
+
+// The paths one start of the launcher uses, resolved together.
+struct Paths {
+    std::string pid_file;
+    std::string daemon_socket;
+    std::string user_css;
+};
+
+Paths resolve_paths();
+
+}  // namespace flintsearch::util

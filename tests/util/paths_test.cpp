@@ -1,0 +1,68 @@
+#include "util/paths.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "scoped_env.hpp"
+
+namespace flintsearch::util {
+namespace {
+
+using flintsearch::test::ScopedEnv;
+
+TEST(Paths, RuntimeFilesFollowXdgRuntimeDir) {
+    struct Row {
+        const char* value;  // nullptr: unset
+        std::string dir;
+        std::string pid_file;
+        std::string socket;
+    };
+    const Row rows[] = {
+        {nullptr, "/tmp", "/tmp/flintsearch.pid", "/tmp/flintmill.sock"},
+        {"\xFF/run", "/tmp", "/tmp/flintsearch.pid", "/tmp/flintmill.sock"},
+        {"/run/user/1000", "/run/user/1000", "/run/user/1000/flintsearch.pid",
+         "/run/user/1000/flintmill.sock"},
+        {"/run/user/1000/", "/run/user/1000/", "/run/user/1000/flintsearch.pid",
+         "/run/user/1000/flintmill.sock"},
+        {"", "", "flintsearch.pid", "flintmill.sock"},
+        {"rel/dir", "rel/dir", "rel/dir/flintsearch.pid", "rel/dir/flintmill.sock"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.value == nullptr ? "(unset)" : row.value);
+        ScopedEnv env("XDG_RUNTIME_DIR", row.value);
+        EXPECT_EQ(runtime_dir(), row.dir);
+        const Paths paths = resolve_paths();
+        EXPECT_EQ(paths.pid_file, row.pid_file);
+        EXPECT_EQ(paths.daemon_socket, row.socket);
+    }
+}
+
+TEST(Paths, UserCssFollowsXdgConfigHomeThenHome) {
+    struct Case {
+        const char* name;
+        const char* config_home;
+        const char* home;
+        const char* path;
+    };
+    const Case cases[] = {
+        {"home only", nullptr, "/home/u", "/home/u/.config/flintsearch/style.css"},
+        {"config home wins", "/cfg", "/home/u", "/cfg/flintsearch/style.css"},
+        {"config home with slash", "/cfg/", "/home/u", "/cfg/flintsearch/style.css"},
+        {"empty config home is relative", "", "/home/u", "flintsearch/style.css"},
+        {"neither", nullptr, nullptr, "/tmp/.config/flintsearch/style.css"},
+        {"invalid config home falls back", "/c\xff", "/home/u",
+         "/home/u/.config/flintsearch/style.css"},
+        {"invalid home is /tmp", nullptr, "/h\xff", "/tmp/.config/flintsearch/style.css"},
+        {"empty home", nullptr, "", ".config/flintsearch/style.css"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedEnv config("XDG_CONFIG_HOME", c.config_home);
+        ScopedEnv home("HOME", c.home);
+        EXPECT_EQ(resolve_paths().user_css, c.path);
+    }
+}
+
+}  // namespace
+}  // namespace flintsearch::util
