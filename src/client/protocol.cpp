@@ -80,9 +80,21 @@ struct Value {
 
 // A member this client knows: how often it appeared and its first value.
 struct Member {
+    std::string_view name;
     int count = 0;
-    Value value;
+    Value value{};
 };
+
+// The member named key among a record's members, or nullptr.
+template <class... Members>
+Member* find_member(std::string_view key, Members&... members) {
+    for (Member* m : {&members...}) {
+        if (m->name == key) {
+            return m;
+        }
+    }
+    return nullptr;
+}
 
 std::string kind_name(const Value& v) {
     switch (v.kind) {
@@ -119,48 +131,17 @@ float narrow_to_float(double d) {
 }
 
 struct HitMembers {
-    Member title, path, snippet, score;
+    Member title{"title"}, path{"path"}, snippet{"snippet"}, score{"score"};
 
-    Member* find(std::string_view key) {
-        if (key == "title") {
-            return &title;
-        }
-        if (key == "path") {
-            return &path;
-        }
-        if (key == "snippet") {
-            return &snippet;
-        }
-        if (key == "score") {
-            return &score;
-        }
-        return nullptr;
-    }
+    Member* find(std::string_view key) { return find_member(key, title, path, snippet, score); }
 };
 
 struct TopMembers {
-    Member type, hits, indexed, pending, model_ready, message;
+    Member type{"type"}, hits{"hits"}, indexed{"indexed"}, pending{"pending"},
+        model_ready{"model_ready"}, message{"message"};
 
     Member* find(std::string_view key) {
-        if (key == "type") {
-            return &type;
-        }
-        if (key == "hits") {
-            return &hits;
-        }
-        if (key == "indexed") {
-            return &indexed;
-        }
-        if (key == "pending") {
-            return &pending;
-        }
-        if (key == "model_ready") {
-            return &model_ready;
-        }
-        if (key == "message") {
-            return &message;
-        }
-        return nullptr;
+        return find_member(key, type, hits, indexed, pending, model_ready, message);
     }
 };
 
