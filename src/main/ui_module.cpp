@@ -11,6 +11,8 @@
 
 #include "client/pending_search.hpp"
 #include "gtk/ref.hpp"
+#include "report.hpp"
+#include "util/program.hpp"
 #include "window/launcher_window.hpp"
 #include "window/signal.hpp"
 
@@ -42,6 +44,9 @@ window::LauncherState launcher_state(const FlintsearchUiStart& start) {
 }
 
 int run_application(const FlintsearchUiStart& start) {
+    // What the theme library has to say (a refused stylesheet) is the
+    // program's own console line.
+    flint::set_reporter([](std::string_view message) { util::report(message); });
     window::LauncherState state = launcher_state(start);
     const bool screenshot_mode = state.screenshot.has_value();
 

@@ -4,15 +4,19 @@
 // gtest runs them; every test starts from a missing theme file.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "css_rules.hpp"
 #include "gtk/theme.hpp"
+#include "report.hpp"
 #include "theme_test_support.hpp"
 
 namespace {
@@ -221,6 +225,47 @@ TEST_F(ThemeGtk, WatcherCreatesTheDirectoryAndMatchesARelativeThemePath) {
     settle(300ms);
     write_file(work.path() / "flint/theme.css", "b {}");
     EXPECT_TRUE(run_until([&] { return reloads > 0; }));
+}
+
+// Where other users can write (the /tmp fallbacks), a theme directory the
+// launcher creates is its user's alone, and a stylesheet someone else could
+// have written is refused with one line, once, while the rest still applies.
+TEST_F(ThemeGtk, SharedPlacesGetAPrivateThemeDirectoryAndNoUntrustedStylesheet) {
+    std::vector<std::string> said;
+    flint::set_reporter([&said](std::string_view line) { said.emplace_back(line); });
+    TempDir shared;
+    ::chmod(shared.path().c_str(), 01777);
+    {
+        EnvGuard env;
+        env.set("XDG_RUNTIME_DIR", shared.str());
+        const mode_t old = ::umask(0);
+        const auto monitor = flint::watch_theme_file([] {});
+        ::umask(old);
+        struct stat st {};
+        ASSERT_EQ(::stat((shared.path() / "flint").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0700u);
+    }
+
+    const fs::path open_dir = shared.path() / "open";
+    fs::create_directory(open_dir);
+    ::chmod(open_dir.c_str(), 0777);
+    const auto user = shared.write("open/style.css", ".planted { color: red; }");
+    flint::ProviderSlot slot;
+    flint::load_user_css(user.string(), slot);
+    flint::load_user_css(user.string(), slot);
+    EXPECT_EQ(slot.get(), nullptr);
+
+    write_file(theme_path_, ".planted { color: red; }");
+    ::chmod(theme_path_.c_str(), 0666);
+    flint::load_theme();
+    EXPECT_EQ(rules_of(flint::theme_provider()), generated_) << "the palette's stylesheet instead";
+
+    const std::vector<std::string> expected = {
+        "ignoring " + user.string() + ": " + fs::canonical(open_dir).string() +
+            " is writable by every user",
+        "ignoring " + theme_path_.string() + ": it is writable by every user"};
+    EXPECT_EQ(said, expected);
+    flint::set_reporter(nullptr);
 }
 
 TEST_F(ThemeGtk, DroppingAMonitorReleasesItsAction) {

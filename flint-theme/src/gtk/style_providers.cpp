@@ -1,10 +1,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "gtk/theme.hpp"
+#include "report.hpp"
 #include "text.hpp"
+#include "trust.hpp"
 
 namespace flint {
 namespace {
@@ -49,6 +52,16 @@ void install(const std::string& text, ProviderSlot& slot, GdkDisplay* display, g
     }
 }
 
+// A stylesheet file's text when it can be read and trusted; a refused one is
+// reported (once) and counts as unreadable.
+std::optional<std::string> read_stylesheet(const std::string& path) {
+    TrustedRead read = read_trusted_text_file(path);
+    if (!read.refusal.empty()) {
+        report_once("ignoring " + path + ": " + read.refusal);
+    }
+    return std::move(read.text);
+}
+
 }  // namespace
 
 void ProviderSlot::reset(GtkCssProvider* adopted) {
@@ -80,7 +93,7 @@ void apply_css(const std::string& text, ProviderSlot& slot) {
 }
 
 void load_theme() {
-    auto text = read_text_file(theme_css_path());
+    auto text = read_stylesheet(theme_css_path());
     if (!text) {
         text = theme_css(load_palette());
     }
@@ -114,7 +127,7 @@ void apply_app_css() {
 
 void load_user_css(const std::string& path, ProviderSlot& slot) {
     GdkDisplay* display = require_display();
-    if (const auto text = read_text_file(path)) {
+    if (const auto text = read_stylesheet(path)) {
         install(*text, slot, display, GTK_STYLE_PROVIDER_PRIORITY_USER);
     } else if (slot.get() != nullptr) {
         slot.load("");

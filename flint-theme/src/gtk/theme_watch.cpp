@@ -1,9 +1,13 @@
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "gtk/theme.hpp"
+#include "report.hpp"
+#include "trust.hpp"
 
 namespace flint {
 namespace {
@@ -72,6 +76,32 @@ void on_changed(GFileMonitor*, GFile* file, GFile* other, GFileMonitorEvent, gpo
     }
 }
 
+// Creates dir with every missing parent. Below a directory that other users
+// can write (/tmp), what is created is the user's alone: 0700 whatever the
+// umask, so no one else can plant a theme file in it. Elsewhere the mode is
+// 0777 before the umask. A failure is not reported: it shows up as a
+// monitor error, or as a monitor on a directory that appears later.
+void create_theme_dir(const std::filesystem::path& dir) {
+    std::vector<std::filesystem::path> missing;
+    std::filesystem::path at = dir;
+    std::error_code error;
+    while (!at.empty() && !std::filesystem::exists(at, error)) {
+        missing.push_back(at);
+        if (at == at.parent_path()) {
+            break;
+        }
+        at = at.parent_path();
+    }
+    struct stat st {};
+    const bool shared = (at.empty() ? ::stat(".", &st) : ::stat(at.c_str(), &st)) == 0 &&
+                        (st.st_mode & S_IWOTH) != 0;
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        if (::mkdir(it->c_str(), shared ? 0700 : 0777) == 0 && shared) {
+            ::chmod(it->c_str(), 0700);
+        }
+    }
+}
+
 }  // namespace
 
 bool event_concerns(const char* file_path, const char* other_path, const std::string& theme_path) {
@@ -88,9 +118,13 @@ Ref<GFileMonitor> watch_theme_file(ReloadAction action) {
     if (parent.empty()) {
         return nullptr;
     }
-    // A failure here shows up as a monitor error below, or as a monitor on a
-    // directory that appears later; either way nothing is reported.
-    g_mkdir_with_parents(parent.c_str(), 0777);
+    create_theme_dir(parent);
+    // A directory someone else could write is not watched: its theme file is
+    // refused anyway, and its changes are not the user's.
+    if (auto why = path_untrusted_because(parent.string())) {
+        report_once("not watching " + parent.string() + ": " + *why);
+        return nullptr;
+    }
 
     const auto dir = adopt(g_file_new_for_path(parent.c_str()));
     ErrorPtr error;
