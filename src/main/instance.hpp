@@ -7,17 +7,30 @@
 #include <optional>
 #include <string>
 
+#include "util/pid_file.hpp"
+
 namespace flintsearch {
 
 enum class ToggleOutcome { StoppedAnother, Claimed };
 
-// The id of a running launcher named by the pid file at path: the file is
-// the user's own and holds a pid (util::parse_pid_text), and
-// /proc/PID/comm reads "flintsearch".
-std::optional<std::uint32_t> running_launcher(const std::string& pid_file);
+struct ToggleResult {
+    ToggleOutcome outcome = ToggleOutcome::Claimed;
+    // A claimed pid file and its lock, held until the process ends; none
+    // when the file could not be used (the launcher still opens).
+    std::optional<util::PidFile> claim;
+};
 
-// Stops the running launcher named by the pid file with `kill PID`, waiting
-// for kill to exit (the pid file is left as it is), or claims the file.
-ToggleOutcome toggle_instance(const std::string& pid_file);
+// Whether pid names a running launcher of this user: /proc/PID/comm reads
+// "flintsearch" and the process's real user id is ours. Any user can run a
+// program of that name, and ids are reused.
+bool is_own_launcher(std::uint32_t pid);
+
+// Stops the running launcher that holds the pid file's lock with
+// `kill PID`, waiting for kill to exit (the pid file is left as it is), or
+// claims the file: locks it and writes this process's id. A lock held by a
+// start that has not written its id yet is waited for briefly. When kill
+// fails the file counts as stale: it is claimed if its lock came free, and
+// the launcher opens either way.
+ToggleResult toggle_instance(const std::string& pid_file, bool private_file = false);
 
 }  // namespace flintsearch

@@ -13,12 +13,13 @@
 #include "cli/command_line.hpp"
 #include "main/instance.hpp"
 #include "main/ui_module.hpp"
+#include "trust.hpp"
 #include "util/paths.hpp"
 #include "util/pid_file.hpp"
 #include "util/program.hpp"
 
-#ifndef FLINTSEARCH_UI_MODULE_DIR
-#error "FLINTSEARCH_UI_MODULE_DIR must name the installed module directory"
+#if !defined(FLINTSEARCH_MODULE_RELDIR) || !defined(FLINTSEARCH_BUILD_DIR)
+#error "FLINTSEARCH_MODULE_RELDIR and FLINTSEARCH_BUILD_DIR name where the module is"
 #endif
 
 namespace {
@@ -36,20 +37,17 @@ std::string executable_dir() {
     return slash == std::string::npos ? std::string{} : path.substr(0, slash);
 }
 
-// The module to load: the one beside the executable (the build tree) if it
-// exists, else the installed one; nothing when neither exists. Only that one
-// is tried, so a broken module beside the executable is reported rather than
-// replaced by an installed one of another version.
-std::optional<std::string> ui_module_path() {
+// The one module this executable loads: the one beside it when it is the
+// build tree's, else the one in its own installation's module directory
+// (FLINTSEARCH_MODULE_RELDIR from the executable's directory), wherever that
+// installation was put. Never one that merely lies beside a copy of the
+// executable, and never another installation's.
+std::string ui_module_path() {
     const std::string dir = executable_dir();
-    for (std::string path :
-         {dir.empty() ? std::string{} : dir + "/" + flintsearch::UI_MODULE_FILE,
-          std::string(FLINTSEARCH_UI_MODULE_DIR) + "/" + flintsearch::UI_MODULE_FILE}) {
-        if (!path.empty() && access(path.c_str(), F_OK) == 0) {
-            return path;
-        }
+    if (dir == FLINTSEARCH_BUILD_DIR) {
+        return dir + "/" + flintsearch::UI_MODULE_FILE;
     }
-    return std::nullopt;
+    return dir + "/" FLINTSEARCH_MODULE_RELDIR "/" + flintsearch::UI_MODULE_FILE;
 }
 
 // Loads the interface module and finds its entry; prints why not and
@@ -59,20 +57,24 @@ FlintsearchUiEntry load_ui_entry() {
         flintsearch::util::report("cannot load the interface module: " + why);
         return FlintsearchUiEntry{nullptr};
     };
-    const std::optional<std::string> path = ui_module_path();
-    if (!path) {
-        return fail("not found beside the executable nor in " FLINTSEARCH_UI_MODULE_DIR);
+    const std::string path = ui_module_path();
+    if (access(path.c_str(), F_OK) != 0) {
+        return fail("not found at " + path);
+    }
+    // Whoever can write the module runs code as this user.
+    if (const auto why = flint::path_untrusted_because(path)) {
+        return fail(path + ": " + *why);
     }
     // RTLD_NOW: a broken module fails here, with a message, rather than in
     // the middle of the run. The handle is never closed.
-    void* handle = dlopen(path->c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* why = dlerror();
-        return fail(why != nullptr ? why : *path);
+        return fail(why != nullptr ? why : path);
     }
     void* entry = dlsym(handle, flintsearch::UI_ENTRY_SYMBOL);
     if (entry == nullptr) {
-        return fail(*path + ": no " + flintsearch::UI_ENTRY_SYMBOL);
+        return fail(path + ": no " + flintsearch::UI_ENTRY_SYMBOL);
     }
     return reinterpret_cast<FlintsearchUiEntry>(entry);
 }
@@ -94,16 +96,21 @@ int main(int argc, char** argv) {
     const util::Paths paths = util::resolve_paths();
 
     // Normal mode: a second start stops the running launcher, before any
-    // display connection exists.
-    if (!screenshot && toggle_instance(paths.pid_file) == ToggleOutcome::StoppedAnother) {
-        return 0;
+    // display connection exists. A claim holds the pid file's lock until
+    // this process ends.
+    ToggleResult toggle;
+    if (!screenshot) {
+        toggle = toggle_instance(paths.pid_file, paths.pid_file_private);
+        if (toggle.outcome == ToggleOutcome::StoppedAnother) {
+            return 0;
+        }
     }
 
     const FlintsearchUiEntry run = load_ui_entry();
     if (run == nullptr) {
         // No window will follow: the claimed pid file would only name a
         // process that has gone.
-        if (!screenshot) {
+        if (toggle.claim) {
             util::remove_pid_file(paths.pid_file);
         }
         return 1;
@@ -115,7 +122,7 @@ int main(int argc, char** argv) {
         .screenshot_output = screenshot ? screenshot->output.c_str() : nullptr,
         .screenshot_width = screenshot ? screenshot->width : 0,
         .screenshot_height = screenshot ? screenshot->height : 0,
-        .pid_file = screenshot ? nullptr : paths.pid_file.c_str(),
+        .pid_file = toggle.claim ? paths.pid_file.c_str() : nullptr,
         .daemon_socket = paths.daemon_socket.c_str(),
         .user_css = paths.user_css.c_str(),
     };

@@ -27,9 +27,9 @@ struct FlintsearchUiStart {
     const char* screenshot_output;
     uint32_t screenshot_width;
     uint32_t screenshot_height;
-    // Paths resolved once at start: the pid file that close removes (NULL
-    // in screenshot mode, which never wrote it), the daemon's socket and the
-    // user stylesheet.
+    // Paths resolved once at start: the pid file that this start claimed and
+    // that close removes (NULL when none was claimed, as in screenshot
+    // mode), the daemon's socket and the user stylesheet.
     const char* pid_file;
     const char* daemon_socket;
     const char* user_css;

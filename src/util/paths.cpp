@@ -1,5 +1,8 @@
 #include "util/paths.hpp"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "text.hpp"
 
 namespace flintsearch::util {
@@ -30,8 +33,22 @@ std::string user_css_path() {
     return flint::join_path(config_dir(), "style.css");
 }
 
+bool is_shared_directory(const std::string& dir) {
+    struct stat st {};
+    return ::stat(dir.empty() ? "." : dir.c_str(), &st) == 0 && (st.st_mode & S_IWOTH) != 0;
+}
+
 Paths resolve_paths() {
-    return Paths{pid_file_path(), socket_path(), user_css_path()};
+    const std::string runtime = runtime_dir();
+    Paths paths;
+    paths.pid_file_private = is_shared_directory(runtime);
+    paths.pid_file =
+        paths.pid_file_private
+            ? flint::join_path(runtime, "flintsearch-" + std::to_string(::getuid()) + ".pid")
+            : pid_file_path();
+    paths.daemon_socket = socket_path();
+    paths.user_css = user_css_path();
+    return paths;
 }
 
 }  // namespace flintsearch::util

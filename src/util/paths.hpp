@@ -29,9 +29,18 @@ std::string config_dir();
 // config_dir joined with "style.css": the user stylesheet.
 std::string user_css_path();
 
+// Whether other users can write the directory (as /tmp): a file the
+// launcher keeps there must be the user's own, private, and per-user named.
+bool is_shared_directory(const std::string& dir);
+
 // The paths one start of the launcher uses, resolved together.
 struct Paths {
+    // pid_file_path, except in a runtime directory that other users can
+    // write (the /tmp fallback): there the name carries the user id,
+    // "flintsearch-1000.pid", so that no one else can take it first, and
+    // the file is made private (pid_file_private).
     std::string pid_file;
+    bool pid_file_private = false;
     std::string daemon_socket;
     std::string user_css;
 };

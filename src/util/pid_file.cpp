@@ -1,13 +1,13 @@
 #include "util/pid_file.hpp"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "text.hpp"
-#include "util/unique_fd.hpp"
 
 namespace flintsearch::util {
 namespace {
@@ -43,33 +43,56 @@ std::optional<std::uint32_t> parse_pid_text(std::string_view text) {
     return static_cast<std::uint32_t>(value);
 }
 
-std::optional<std::string> read_pid_file(const std::string& path) {
-    const UniqueFd fd = open_retrying(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (!fd) {
-        return std::nullopt;
+std::optional<PidFile> PidFile::open(const std::string& path, bool private_mode,
+                                     std::string* refusal) {
+    // O_NONBLOCK: a FIFO at the path would otherwise block the open until
+    // some reader appeared, and the launcher would never start.
+    constexpr int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    UniqueFd fd = open_retrying(path, O_RDWR | O_CREAT | flags, private_mode ? 0600 : 0666);
+    if (!fd && errno == EACCES) {
+        fd = open_retrying(path, O_RDONLY | flags);  // read-only: still lockable and readable
     }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) {
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return std::nullopt;
     }
-    auto text = flint::read_open_file(fd.get());
+    if (st.st_uid != ::getuid()) {
+        // In a shared directory another user may have planted it.
+        if (refusal != nullptr) {
+            *refusal = "it is owned by another user (uid " + std::to_string(st.st_uid) + ")";
+        }
+        return std::nullopt;
+    }
+    if (private_mode && (st.st_mode & 0777) != 0600) {
+        ::fchmod(fd.get(), 0600);
+    }
+    return PidFile(std::move(fd));
+}
+
+bool PidFile::try_lock() {
+    int rc;
+    do {
+        rc = ::flock(fd_.get(), LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}
+
+std::optional<std::string> PidFile::read() const {
+    if (::lseek(fd_.get(), 0, SEEK_SET) != 0) {
+        return std::nullopt;
+    }
+    auto text = flint::read_open_file(fd_.get());
     if (!text || !flint::is_valid_utf8(*text)) {
         return std::nullopt;
     }
     return text;
 }
 
-void claim_pid_file(const std::string& path) {
-    const std::string text = std::to_string(::getpid());
-    // O_NONBLOCK: a FIFO at the path would otherwise block the open until
-    // some reader appeared, and the launcher would never start.
-    const UniqueFd fd = open_retrying(
-        path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
-    struct stat st {};
-    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+void PidFile::write_own_pid() {
+    if (::ftruncate(fd_.get(), 0) != 0 || ::lseek(fd_.get(), 0, SEEK_SET) != 0) {
         return;
     }
-    write_all(fd.get(), text);
+    write_all(fd_.get(), std::to_string(::getpid()));
 }
 
 void remove_pid_file(const std::string& path) {

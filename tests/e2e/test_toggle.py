@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """One command opens the launcher and, run again, closes it."""
 import os
+import time
 
 import launcher_harness as h
 
@@ -26,6 +27,20 @@ class Toggle(h.LauncherTestCase):
         launcher = s.launch()
         self.assertEqual(s.killed(), [])
         self.assertEqual(s.pid_file_text(), str(launcher.pid))
+
+    def test_two_starts_at_once_leave_one_launcher_that_the_next_press_closes(self):
+        # A held or double-pressed hotkey: starts that overlap may end with
+        # no launcher or one, never two, and the toggle keeps its meaning.
+        s = self.sandbox
+        for attempt in range(4):
+            pair = [s.start(), s.start()]
+            time.sleep(2.0)
+            running = [p for p in pair if p.poll() is None]
+            self.assertLessEqual(len(running), 1, f"attempt {attempt}: two launchers run")
+            if running:
+                self.assertEqual(s.wait_exit(s.start()), 0)
+            for process in pair:
+                s.wait_exit(process)  # the press closed the one that ran
 
 
 if __name__ == "__main__":

@@ -186,7 +186,7 @@ TEST(SocketPathFaults, ANonSocketAtThePathIsRefusedLikeAStaleSocket) {
         EXPECT_EQ(text_of(send_request(Query{"cat", 10})), row.expect);
         // The pid file is claimed where it can be and silently skipped where
         // it cannot; the start goes on either way.
-        EXPECT_EQ(toggle_instance(util::pid_file_path()), ToggleOutcome::Claimed);
+        EXPECT_EQ(toggle_instance(util::pid_file_path()).outcome, ToggleOutcome::Claimed);
     }
     EXPECT_EQ(open_fds(), before);
     EXPECT_FALSE(fs::exists(dir.path() / "gone")) << "nothing creates a missing runtime directory";
@@ -223,7 +223,7 @@ TEST(RuntimeDirFaults, ModesThatKeepTheUserOutGiveTheSystemErrorAndAStartAnyway)
                 ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
                 const auto got = send_request(Query{"cat", 10});
                 const bool claimed =
-                    toggle_instance(util::pid_file_path()) == ToggleOutcome::Claimed;
+                    toggle_instance(util::pid_file_path()).outcome == ToggleOutcome::Claimed;
                 ::chmod(runtime.c_str(), 0700);
                 const bool written = fs::exists(fs::path(runtime) / "flintsearch.pid");
                 return text_of(got) + "|" + (claimed ? "claimed" : "stopped") + "|" +
@@ -259,7 +259,7 @@ TEST(PidFileFaults, ANonFileAtThePidPathNeitherBlocksTheStartNorIsWritten) {
         const auto result = run_in_child(
             [&] {
                 return std::string(
-                    toggle_instance(pid.string()) == ToggleOutcome::Claimed ? "claimed" : "");
+                    toggle_instance(pid.string()).outcome == ToggleOutcome::Claimed ? "claimed" : "");
             },
             false, 10s);
         ASSERT_TRUE(result.finished) << "the toggle blocked on the pid path";

@@ -97,7 +97,7 @@ TEST_F(Binary, ScreenshotWithoutOutputExitsWithOne) {
 }
 
 TEST_F(Binary, SecondStartStopsTheRunningLauncher) {
-    test::FakeLauncher launcher;
+    test::LockedLauncher launcher(pid_file());
     const std::string pid = std::to_string(launcher.pid());
     test::write_file(pid_file(), "+0" + pid + "\n");
     const RunResult r = run({});
@@ -112,8 +112,13 @@ TEST_F(Binary, SecondStartStopsTheRunningLauncher) {
 // the test puts beside it as the interface module.
 class LoneBinary : public Binary {
   protected:
-    void SetUp() override { std::filesystem::copy_file(FLINTSEARCH_BINARY, binary()); }
-    std::string binary() const { return bin_.file("flintsearch"); }
+    void SetUp() override {
+        std::filesystem::create_directory(bin_dir());
+        std::filesystem::copy_file(FLINTSEARCH_BINARY, binary());
+    }
+    // An installation of its own: PREFIX/bin/flintsearch.
+    std::string bin_dir() const { return prefix_.file("bin"); }
+    std::string binary() const { return bin_dir() + "/flintsearch"; }
     RunResult run_lone() {
         return test::run_captured(
             binary(), {binary()},
@@ -122,12 +127,12 @@ class LoneBinary : public Binary {
             scratch_);
     }
 
-    TempDir bin_;
+    TempDir prefix_;
 };
 
 // The closing press never needs the interface module, so it never loads GTK.
 TEST_F(LoneBinary, StopsTheRunningLauncherWithoutTheInterfaceModule) {
-    test::FakeLauncher launcher;
+    test::LockedLauncher launcher(pid_file());
     const std::string pid = std::to_string(launcher.pid());
     test::write_file(pid_file(), pid + "\n");
     const RunResult r = run_lone();
@@ -136,18 +141,36 @@ TEST_F(LoneBinary, StopsTheRunningLauncherWithoutTheInterfaceModule) {
     EXPECT_EQ(kill_.calls(), std::vector<std::string>{pid});
 }
 
-// A start that would show a window but finds a broken module says so, ends
-// with status 1 and leaves no pid file naming a process that has gone. The
-// module beside the executable is the only one tried.
-TEST_F(LoneBinary, BrokenInterfaceModuleIsReportedAndThePidFileRemoved) {
-    test::write_file(bin_.file("flintsearch-ui.so"), "not an ELF object\n");
-    const RunResult r = run_lone();
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err.rfind("flintsearch: cannot load the interface module: ", 0), 0u) << r.err;
-    EXPECT_NE(r.err.find(bin_.file("flintsearch-ui.so")), std::string::npos) << r.err;
-    EXPECT_FALSE(std::filesystem::exists(pid_file()));
-    EXPECT_TRUE(kill_.calls().empty());
+// A start that would show a window loads the one module of its own
+// installation (beside a copy of the executable counts for nothing). When
+// that module is broken, or others could have written it, the start says so,
+// ends with status 1 and leaves no pid file naming a process that has gone.
+TEST_F(LoneBinary, OnlyItsOwnInstallationsTrustedModuleIsLoaded) {
+    const std::string installed = bin_dir() + "/" FLINTSEARCH_MODULE_RELDIR "/flintsearch-ui.so";
+    std::filesystem::create_directories(std::filesystem::path(installed).parent_path());
+    const std::string beside = bin_dir() + "/flintsearch-ui.so";
+    test::write_file(beside, "planted beside the executable\n");
+    struct Row {
+        const char* name;
+        mode_t mode;
+        std::string says;
+    };
+    const Row rows[] = {
+        {"broken", 0644, installed},
+        {"writable by every user", 0666, installed + ": it is writable by every user"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::write_file(installed, "not an ELF object\n", row.mode);
+        const RunResult r = run_lone();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind("flintsearch: cannot load the interface module: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(row.says), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find(beside), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(pid_file()));
+        EXPECT_TRUE(kill_.calls().empty());
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -213,6 +214,28 @@ class FakeLauncher {
     TempDir dir_;
     std::string program_;
     Child child_;
+};
+
+// A fake launcher (see test::FakeLauncher) that holds the pid file's lock,
+// as a running launcher does: the test locks the file, the child inherits
+// the locked descriptor, and the test lets go of its own copy.
+class LockedLauncher {
+  public:
+    explicit LockedLauncher(const std::string& pid_file) {
+        const int fd = ::open(pid_file.c_str(), O_RDWR | O_CREAT, 0600);
+        if (fd >= 0 && ::flock(fd, LOCK_EX) == 0) {
+            launcher_.emplace();
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    pid_t pid() const { return launcher_ ? launcher_->pid() : -1; }
+    bool running() const { return launcher_ && launcher_->running(); }
+    void stop() { launcher_.reset(); }
+
+  private:
+    std::optional<FakeLauncher> launcher_;
 };
 
 }  // namespace flintsearch::test

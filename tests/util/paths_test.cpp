@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <string>
 
 #include "scoped_env.hpp"
@@ -19,8 +21,8 @@ TEST(Paths, RuntimeFilesFollowXdgRuntimeDir) {
         std::string socket;
     };
     const Row rows[] = {
-        {nullptr, "/tmp", "/tmp/flintsearch.pid", "/tmp/flintmill.sock"},
-        {"\xFF/run", "/tmp", "/tmp/flintsearch.pid", "/tmp/flintmill.sock"},
+        {nullptr, "/tmp", "/tmp/flintsearch-UID.pid", "/tmp/flintmill.sock"},
+        {"\xFF/run", "/tmp", "/tmp/flintsearch-UID.pid", "/tmp/flintmill.sock"},
         {"/run/user/1000", "/run/user/1000", "/run/user/1000/flintsearch.pid",
          "/run/user/1000/flintmill.sock"},
         {"/run/user/1000/", "/run/user/1000/", "/run/user/1000/flintsearch.pid",
@@ -33,7 +35,14 @@ TEST(Paths, RuntimeFilesFollowXdgRuntimeDir) {
         ScopedEnv env("XDG_RUNTIME_DIR", row.value);
         EXPECT_EQ(runtime_dir(), row.dir);
         const Paths paths = resolve_paths();
-        EXPECT_EQ(paths.pid_file, row.pid_file);
+        // In /tmp, which every user can write, the pid file is the user's
+        // own by name and private.
+        std::string pid_file = row.pid_file;
+        if (const auto uid = pid_file.find("UID"); uid != std::string::npos) {
+            pid_file.replace(uid, 3, std::to_string(::getuid()));
+        }
+        EXPECT_EQ(paths.pid_file, pid_file);
+        EXPECT_EQ(paths.pid_file_private, row.dir == "/tmp");
         EXPECT_EQ(paths.daemon_socket, row.socket);
     }
 }
