@@ -8,8 +8,8 @@
 #include <system_error>
 
 #include "fuzz_check.hpp"
-#include "util/pid_file.hpp"
 #include "text.hpp"
+#include "util/pid_file.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
