@@ -14,6 +14,7 @@
 #include "main/instance.hpp"
 #include "main/ui_module.hpp"
 #include "trust.hpp"
+#include "util/handover.hpp"
 #include "util/paths.hpp"
 #include "util/pid_file.hpp"
 #include "util/program.hpp"
@@ -94,6 +95,18 @@ int main(int argc, char** argv) {
 
     // Every path is resolved here, once, before any thread starts.
     const util::Paths paths = util::resolve_paths();
+
+    // Normal mode: a resident instance, when one answers, shows or hides its
+    // window and this start is done. Unless a launcher started the ordinary
+    // way is open: then this press closes that one, below.
+    if (!screenshot && !paths.resident_socket.empty()) {
+        if (auto resident = util::ResidentLink::reach(paths.resident_socket)) {
+            if (!util::PidFile::is_held(paths.pid_file)) {
+                resident->go();
+                return 0;
+            }
+        }
+    }
 
     // Normal mode: a second start stops the running launcher, before any
     // display connection exists. A claim holds the pid file's lock until

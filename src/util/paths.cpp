@@ -48,6 +48,10 @@ Paths resolve_paths() {
             : pid_file_path();
     paths.daemon_socket = socket_path();
     paths.user_css = user_css_path();
+    if (!paths.pid_file_private) {
+        paths.resident_socket = flint::join_path(runtime, "flintsearch-resident.sock");
+        paths.resident_lock = flint::join_path(runtime, "flintsearch-resident.lock");
+    }
     return paths;
 }
 

@@ -43,6 +43,11 @@ struct Paths {
     bool pid_file_private = false;
     std::string daemon_socket;
     std::string user_css;
+    // The resident instance's control socket and the lock it holds while it
+    // runs; both empty where the runtime directory is shared with other
+    // users, where no resident runs (see resident_main).
+    std::string resident_socket;
+    std::string resident_lock;
 };
 
 Paths resolve_paths();

@@ -69,6 +69,19 @@ std::optional<PidFile> PidFile::open(const std::string& path, bool private_mode,
     return PidFile(std::move(fd));
 }
 
+bool PidFile::is_held(const std::string& path) {
+    const UniqueFd fd = open_retrying(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) {
+        return false;
+    }
+    int rc;
+    do {
+        rc = ::flock(fd.get(), LOCK_SH | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    return rc != 0 && errno == EWOULDBLOCK;  // a lock taken here goes with fd
+}
+
 bool PidFile::try_lock() {
     int rc;
     do {

@@ -33,6 +33,10 @@ class PidFile {
     static std::optional<PidFile> open(const std::string& path, bool private_mode,
                                        std::string* refusal = nullptr);
 
+    // Whether a running launcher holds the lock on the file at path (which
+    // is neither created nor claimed here).
+    static bool is_held(const std::string& path);
+
     // Takes the exclusive lock without waiting. False when another process
     // holds it: a launcher is running (or another start is claiming).
     bool try_lock();

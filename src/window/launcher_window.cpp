@@ -21,6 +21,7 @@ namespace {
 // Marks the application's launcher window and names its entry (a plain
 // observer: the window owns the entry).
 constexpr const char* LAUNCHER_ENTRY_KEY = "flintsearch-entry";
+constexpr const char* LAUNCHER_SCROLLER_KEY = "flintsearch-scroller";
 
 constexpr const char* PLACEHOLDER = "flintsearch \u2014 find anything by meaning";
 constexpr int PANEL_TOP = 120;
@@ -57,11 +58,23 @@ void install_stylesheets(const std::string& user_css) {
     flint::load_user_css(user_css, user_css_slot());
 }
 
+GtkWidget* entry_of(GtkWindow* window) {
+    return static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(window), LAUNCHER_ENTRY_KEY));
+}
+
 void present(GtkWindow* window) {
     gtk_window_present(window);
-    if (auto* entry =
-            static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(window), LAUNCHER_ENTRY_KEY))) {
+    if (GtkWidget* entry = entry_of(window)) {
         gtk_widget_grab_focus(entry);
+    }
+}
+
+// Empties the entry, which shows the hint row and drops every search (the
+// "changed" handler does both).
+void empty_entry(GtkWindow* window) {
+    GtkWidget* entry = entry_of(window);
+    if (entry != nullptr && *gtk_editable_get_text(GTK_EDITABLE(entry)) != '\0') {
+        gtk_editable_set_text(GTK_EDITABLE(entry), "");
     }
 }
 
@@ -92,6 +105,39 @@ CloseLauncher make_close_launcher(GtkWindow* window, std::optional<std::string> 
     });
 }
 
+CloseLauncher make_hide_launcher(GtkWindow* window) {
+    auto target = std::make_shared<WeakWindow>(window);
+    return std::make_shared<const CloseAction>([target] {
+        if (const flint::Ref<GtkWindow> alive = target->get()) {
+            hide_launcher(alive.get());
+        }
+    });
+}
+
+void show_launcher(GtkWindow* window, const std::string& user_css) {
+    flint::load_user_css(user_css, user_css_slot());
+    empty_entry(window);
+    if (auto* scroller = static_cast<GtkScrolledWindow*>(
+            g_object_get_data(G_OBJECT(window), LAUNCHER_SCROLLER_KEY))) {
+        GtkAdjustment* adjustment = gtk_scrolled_window_get_vadjustment(scroller);
+        gtk_adjustment_set_value(adjustment, gtk_adjustment_get_lower(adjustment));
+    }
+    present(window);
+}
+
+void hide_launcher(GtkWindow* window) {
+    gtk_widget_set_visible(GTK_WIDGET(window), FALSE);
+    empty_entry(window);
+}
+
+void toggle_launcher(GtkWindow* window, const std::string& user_css) {
+    if (gtk_widget_get_visible(GTK_WIDGET(window))) {
+        hide_launcher(window);
+    } else {
+        show_launcher(window, user_css);
+    }
+}
+
 void on_outside_press(GtkWidget* content, GtkWidget* window, double x, double y,
                       const CloseAction& close) {
     graphene_rect_t bounds;
@@ -112,13 +158,17 @@ namespace {
 void build_or_present(GtkApplication* app, const LauncherState& state) {
     install_stylesheets(state.user_css);
     if (GtkWindow* existing = find_launcher_window(app)) {
-        present(existing);
+        if (!state.resident) {
+            present(existing);
+        }
         return;
     }
 
     GtkWidget* window = gtk_application_window_new(app);
     configure_layer_surface(GTK_WINDOW(window));
-    const CloseLauncher close_launcher = make_close_launcher(GTK_WINDOW(window), state.pid_file);
+    const CloseLauncher close_launcher =
+        state.resident ? make_hide_launcher(GTK_WINDOW(window))
+                       : make_close_launcher(GTK_WINDOW(window), state.pid_file);
 
     GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_widget_add_css_class(content, "launcher-bg");
@@ -145,6 +195,7 @@ void build_or_present(GtkApplication* app, const LauncherState& state) {
     gtk_box_append(GTK_BOX(content), scroller);
     gtk_window_set_child(GTK_WINDOW(window), content);
     g_object_set_data(G_OBJECT(window), LAUNCHER_ENTRY_KEY, entry);
+    g_object_set_data(G_OBJECT(window), LAUNCHER_SCROLLER_KEY, scroller);
 
     connect_search_entry(GTK_EDITABLE(entry), GTK_LIST_BOX(list), state.slot);
 
@@ -192,6 +243,11 @@ void build_or_present(GtkApplication* app, const LauncherState& state) {
 
     if (state.screenshot) {
         check_screenshot_view(GTK_WINDOW(window), *state.screenshot);
+    }
+    if (state.resident) {
+        // Ready to be shown: styles resolved and its surface made.
+        gtk_widget_realize(window);
+        return;
     }
     present(GTK_WINDOW(window));
 }

@@ -28,6 +28,9 @@ struct LauncherState {
     std::optional<std::string> pid_file;
     // The user stylesheet, read on every activation.
     std::string user_css;
+    // A resident instance (flintsearch-resident) builds its window without
+    // showing it, and every close hides the window instead of destroying it.
+    bool resident = false;
 };
 
 // The "activate" handler: installs the stylesheets, then builds and presents
@@ -44,6 +47,23 @@ GtkWindow* find_launcher_window(GtkApplication* app);
 // weak reference to the window: the handlers that share it belong to the
 // window, and a strong one would keep it from ever being disposed.
 CloseLauncher make_close_launcher(GtkWindow* window, std::optional<std::string> pid_file);
+
+// A resident's close action: hides the window (see hide_launcher). Holds a
+// weak reference to the window, like make_close_launcher.
+CloseLauncher make_hide_launcher(GtkWindow* window);
+
+// A resident's window shown again as a fresh start shows it: the user
+// stylesheet read afresh, the entry empty and focused, the hint row, the
+// list scrolled to the top.
+void show_launcher(GtkWindow* window, const std::string& user_css);
+
+// Hides a resident's window. The entry is emptied: a search still waiting
+// in its delay is cancelled, and the outcome of one in flight is dropped.
+void hide_launcher(GtkWindow* window);
+
+// A resident's answer to the toggle: shows the window when it is hidden,
+// hides it when it is shown.
+void toggle_launcher(GtkWindow* window, const std::string& user_css);
 
 // The window's click-gesture "pressed" handler: a press at (x, y), in window
 // coordinates, outside the content box's bounds closes the launcher (edges

@@ -29,6 +29,7 @@ import unittest
 import png
 
 BINARY = os.environ.get("FLINTSEARCH_BINARY", "")
+RESIDENT = os.environ.get("FLINTSEARCH_RESIDENT", "")
 STANDIN = os.environ.get("FLINTSEARCH_STANDIN", "")
 
 # Generous bounds for "does not hang"; the tests never measure speed.
@@ -275,13 +276,14 @@ class Sandbox:
 
     # -- launchers -------------------------------------------------------------
 
-    def start(self, *args):
-        """Starts the launcher; returns its Popen (output to log files)."""
+    def start(self, *args, program=None):
+        """Starts the launcher (or another of its programs); returns its
+        Popen (output to log files)."""
         index = len(self.launchers)
         out = open(os.path.join(self.logs, f"launcher{index}.out"), "wb")
         err = open(os.path.join(self.logs, f"launcher{index}.err"), "wb")
-        process = subprocess.Popen([BINARY, *args], stdout=out, stderr=err, env=self.env,
-                                   cwd=self.home)
+        process = subprocess.Popen([program or BINARY, *args], stdout=out, stderr=err,
+                                   env=self.env, cwd=self.home)
         out.close()
         err.close()
         process.index = index
@@ -318,6 +320,28 @@ class Sandbox:
             time.sleep(0.05)
         time.sleep(settle)
         return view
+
+    @property
+    def resident_socket(self):
+        return os.path.join(self.runtime, "flintsearch-resident.sock")
+
+    def start_resident(self):
+        """Starts flintsearch-resident and waits until it listens."""
+        process = self.start(program=RESIDENT)
+        deadline = time.monotonic() + MAP_TIMEOUT
+        while not os.path.exists(self.resident_socket):
+            if process.poll() is not None or time.monotonic() > deadline:
+                raise self.error("the resident did not come up")
+            time.sleep(0.02)
+        return process
+
+    def wait_unmapped(self, process, timeout=EXIT_TIMEOUT):
+        """Waits until the process has no window in the compositor's tree."""
+        deadline = time.monotonic() + timeout
+        while self.view_of(process) is not None:
+            if time.monotonic() > deadline:
+                raise self.error("the launcher's window is still mapped")
+            time.sleep(0.05)
 
     def launch(self, *args):
         process = self.start(*args)

@@ -7,10 +7,13 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gui_support.hpp"
+#include "util/handover.hpp"
 #include "window/layer_shell.hpp"
+#include "window/resident_server.hpp"
 #include "window/result_rows.hpp"
 #include "window/row_text.hpp"
 
@@ -36,10 +39,9 @@ class LauncherWindow : public ::testing::Test {
         gui_test::run_until([&] { return find_launcher_window(app_) == nullptr; }, 5s);
     }
 
-    GtkWindow* build() {
-        build_launcher_window(
-            app_, LauncherState{std::nullopt, slot_, pid_file_.string(),
-                                (dir_.path() / "config/flintsearch/style.css").string()});
+    GtkWindow* build(bool resident = false) {
+        build_launcher_window(app_, LauncherState{std::nullopt, slot_, pid_file_.string(),
+                                                  user_css_.string(), resident});
         return find_launcher_window(app_);
     }
 
@@ -48,6 +50,7 @@ class LauncherWindow : public ::testing::Test {
     gui_test::ScopedEnv config_{"XDG_CONFIG_HOME", (dir_.path() / "config").c_str()};
     gui_test::ScopedEnv cache_{"XDG_CACHE_HOME", (dir_.path() / "cache").c_str()};
     std::filesystem::path pid_file_ = dir_.path() / "flintsearch.pid";
+    std::filesystem::path user_css_ = dir_.path() / "config/flintsearch/style.css";
     client::PendingSearchSlotRef slot_ = std::make_shared<client::PendingSearchSlot>();
     GtkApplication* app_ = nullptr;
 };
@@ -388,6 +391,94 @@ TEST_F(LauncherWindow, ClickOnAHitOpensItAndCloses) {
         gui_test::run_until([&] { return std::filesystem::exists(dir_.path() / "opened"); }));
     EXPECT_EQ(gui_test::read_file(dir_.path() / "opened"), "/docs/second.txt");
     EXPECT_FALSE(std::filesystem::exists(pid_file_));
+}
+
+// A resident's window: built hidden, shown by the hand-over (a start's
+// toggle through the control socket) with an empty entry and the user
+// stylesheet read afresh, and hidden, never destroyed, by every close.
+TEST_F(LauncherWindow, AResidentShowsByTheToggleAndHidesOnEveryClose) {
+    GtkWindow* window = build(/*resident=*/true);
+    ASSERT_NE(window, nullptr);
+    EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(window)));
+    const Tree tree = walk(window);
+    const std::string socket = (dir_.path() / "resident.sock").string();
+    auto listener = util::listen_at(socket);
+    ASSERT_TRUE(listener);
+    ResidentServer server(std::move(*listener),
+                          [&] { toggle_launcher(window, user_css_.string()); });
+    // A start, as `flintsearch` makes it, on a thread of its own: the
+    // resident answers from this main loop.
+    const auto press = [&] {
+        bool handed_over = false;
+        std::thread start([&] {
+            if (auto link = util::ResidentLink::reach(socket, 5s)) {
+                link->go();
+                handed_over = true;
+            }
+        });
+        const bool was = gtk_widget_get_visible(GTK_WIDGET(window));
+        gui_test::run_until([&] { return gtk_widget_get_visible(GTK_WIDGET(window)) != was; });
+        start.join();
+        return handed_over;
+    };
+    const auto entry_focused = [&] {
+        GtkWidget* focus = gtk_window_get_focus(window);
+        return focus == tree.entry ||
+               (focus != nullptr && gtk_widget_is_ancestor(focus, tree.entry));
+    };
+    const auto shown_fresh = [&](int min_entry_height) {
+        return gui_test::run_until([&] {
+            return gtk_widget_get_mapped(GTK_WIDGET(window)) &&
+                   gtk_widget_get_height(tree.entry) >= min_entry_height && entry_focused() &&
+                   gui_test::shown_rows(tree.list) == std::string(HINT_TEXT) &&
+                   *gtk_editable_get_text(GTK_EDITABLE(tree.entry)) == '\0';
+        });
+    };
+    std::filesystem::create_directories(user_css_.parent_path());
+    int min_height = 60;
+    const auto next_style = [&] {
+        min_height += 10;
+        std::ofstream(user_css_) << "entry.search { min-height: " << min_height << "px; }";
+    };
+
+    const auto keys = named_controllers(window, KEY_CONTROLLER_NAME);
+    const auto clicks = named_controllers(window, CLICK_GESTURE_NAME);
+    ASSERT_EQ(keys.size(), 1u);
+    ASSERT_EQ(clicks.size(), 1u);
+    struct Close {
+        const char* name;
+        std::function<void()> close;
+    };
+    const Close closes[] = {
+        {"Escape",
+         [&] {
+             gboolean handled = FALSE;
+             g_signal_emit_by_name(keys[0], "key-pressed", GDK_KEY_Escape, 0u, GdkModifierType(0),
+                                   &handled);
+         }},
+        {"a click outside the panel",
+         [&] { g_signal_emit_by_name(clicks[0], "pressed", 1, 1.0, 1.0); }},
+        {"opening a hit",
+         [&] {
+             render_outcome(tree.list, client::Hits{{{"T", "/nowhere/x.txt", "", 0.5f}}});
+             g_signal_emit_by_name(tree.list, "row-activated",
+                                   gtk_list_box_get_row_at_index(tree.list, 0));
+         }},
+        {"the toggle", [&] { EXPECT_TRUE(press()); }},
+    };
+    for (const Close& c : closes) {
+        SCOPED_TRACE(c.name);
+        next_style();
+        ASSERT_TRUE(press());
+        ASSERT_TRUE(shown_fresh(min_height)) << "entry height " << gtk_widget_get_height(tree.entry)
+                                             << ", rows " << gui_test::shown_rows(tree.list);
+        gtk_editable_set_text(GTK_EDITABLE(tree.entry), "typed");
+        c.close();
+        EXPECT_TRUE(
+            gui_test::run_until([&] { return !gtk_widget_get_mapped(GTK_WIDGET(window)); }));
+        EXPECT_EQ(find_launcher_window(app_), window) << "hidden, not destroyed";
+        EXPECT_EQ(gui_test::read_file(pid_file_), "4711") << "a resident has no pid file";
+    }
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 
 #include "client/protocol.hpp"
 #include "gui_support.hpp"
+#include "window/launcher_window.hpp"
 #include "window/result_rows.hpp"
 #include "window/row_text.hpp"
 #include "window/search_dispatch.hpp"
@@ -699,6 +700,79 @@ TEST_F(Soak, MainLoopServesWhileTheDaemonHangs) {
     // the exchange (a gap of seconds); they leave room for a loaded machine.
     EXPECT_LT(longest_gap, 500ms);
     EXPECT_GE(beats, ms(hang_ended) / 10 / 4);
+}
+
+// A resident's window shown and hidden 1,000 times, a search typed at each
+// show: every tenth ends in its rows, every tenth is in flight when the
+// window hides (its outcome must be dropped), the rest are still in their
+// delay. Nothing may pile up across the shows.
+TEST_F(Soak, ThousandShowsOfAResidentLeaveNothingBehind) {
+    gui_test::TempDir dir;
+    Daemon daemon(dir.path());
+    daemon.start_server();
+    GtkApplication* app = gui_test::test_application();
+    window::LauncherState state;
+    state.slot = std::make_shared<PendingSearchSlot>();
+    state.slot->socket_path = (dir.path() / "flintmill.sock").string();
+    state.user_css = (dir.path() / "style.css").string();
+    state.resident = true;
+    window::build_launcher_window(app, state);
+    GtkWindow* win = window::find_launcher_window(app);
+    ASSERT_NE(win, nullptr);
+    EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(win))) << "a resident starts hidden";
+    GtkWidget* content = gtk_window_get_child(win);
+    GtkWidget* entry = gtk_widget_get_first_child(content);
+    GtkListBox* list = nullptr;
+    for (GtkWidget* w = gtk_widget_get_last_child(content); w != nullptr && list == nullptr;
+         w = gtk_widget_get_first_child(w)) {
+        list = GTK_IS_LIST_BOX(w) ? GTK_LIST_BOX(w) : nullptr;
+    }
+    ASSERT_NE(list, nullptr);
+
+    const std::string hint(window::HINT_TEXT);
+    Resources before;
+    std::size_t queries = 0;
+    for (int n = -20; n < 1000; ++n) {  // twenty warm-up shows first
+        if (n == 0) {
+            gui_test::run_for(500ms);
+            before = resources();
+        }
+        SCOPED_TRACE("show " + std::to_string(n));
+        window::show_launcher(win, state.user_css);
+        ASSERT_TRUE(gui_test::run_until([&] { return gtk_widget_get_mapped(GTK_WIDGET(win)); }));
+        ASSERT_EQ(gui_test::shown_rows(list), hint) << "each show starts from the hint row";
+        ASSERT_EQ(gtk_editable_get_text(GTK_EDITABLE(entry)), std::string());
+        const int id = n < 0 ? 5000 + n : n;
+        gtk_editable_set_text(GTK_EDITABLE(entry), ("hits " + std::to_string(id)).c_str());
+        if (id % 10 == 0) {
+            ASSERT_TRUE(gui_test::run_until(
+                [&] { return gui_test::shown_rows(list).starts_with("/soak/"); }));
+        } else if (id % 10 == 1) {
+            ASSERT_TRUE(gui_test::run_until([&] { return daemon.queries().size() > queries; }));
+        }
+        queries = daemon.queries().size();
+        window::hide_launcher(win);
+        ASSERT_TRUE(gui_test::run_until([&] { return !gtk_widget_get_mapped(GTK_WIDGET(win)); }));
+    }
+    // What was in flight arrives, and is dropped.
+    gui_test::run_for(500ms);
+    EXPECT_EQ(gui_test::shown_rows(list), hint);
+    Resources after;
+    gui_test::run_until(
+        [&] {
+            after = resources();
+            return after.threads <= before.threads && after.fds <= before.fds &&
+                   after.sources <= before.sources;
+        },
+        10s);
+    std::printf("resident: threads %ld/%ld fds %ld/%ld sources %ld/%ld VmRSS %ld/%ld KiB\n",
+                before.threads, after.threads, before.fds, after.fds, before.sources, after.sources,
+                before.rss_kib, after.rss_kib);
+    EXPECT_LE(after.threads, before.threads);  // a GLib helper thread may have ended
+    EXPECT_EQ(after.fds, before.fds);
+    EXPECT_EQ(after.sources, before.sources);
+    EXPECT_LT(after.rss_kib - before.rss_kib, RSS_GROWTH_KIB);
+    gtk_window_destroy(win);
 }
 
 }  // namespace

@@ -1,0 +1,146 @@
+#include "util/handover.hpp"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace flintsearch::util {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool fill_address(const std::string& path, sockaddr_un& addr) {
+    if (path.empty() || path.find('\0') != std::string::npos ||
+        path.size() >= sizeof addr.sun_path) {
+        return false;
+    }
+    addr = {};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.data(), path.size());
+    return true;
+}
+
+// Waits until fd has `events` or the deadline passes.
+bool wait_ready(int fd, short events, Clock::time_point deadline) {
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        pollfd p{fd, events, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+        if (ready > 0) {
+            return (p.revents & events) != 0;
+        }
+        if (ready < 0 && errno != EINTR) {
+            return false;
+        }
+    }
+}
+
+bool send_all(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool peer_is_this_user(int fd) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::getuid();
+}
+
+std::optional<ResidentLink> ResidentLink::reach(const std::string& path,
+                                                std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    sockaddr_un addr{};
+    if (!fill_address(path, addr)) {
+        return std::nullopt;
+    }
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd) {
+        return std::nullopt;
+    }
+    int rc;
+    do {
+        rc = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    } while (rc != 0 && errno == EINTR);
+    // A full listen queue answers EAGAIN: the resident is busy; wait for it.
+    if (rc != 0 && (errno != EAGAIN || !wait_ready(fd.get(), POLLOUT, deadline))) {
+        return std::nullopt;
+    }
+    if (!peer_is_this_user(fd.get()) || !send_all(fd.get(), HANDOVER_TOGGLE)) {
+        return std::nullopt;
+    }
+    std::string got;
+    char buffer[16];
+    while (got.size() < HANDOVER_READY.size()) {
+        if (!wait_ready(fd.get(), POLLIN, deadline)) {
+            return std::nullopt;
+        }
+        const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, 0);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        if (n <= 0) {
+            return std::nullopt;
+        }
+        got.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (got != HANDOVER_READY) {
+        return std::nullopt;
+    }
+    return ResidentLink(std::move(fd));
+}
+
+void ResidentLink::go() {
+    send_all(fd_.get(), HANDOVER_GO);
+    fd_.reset();
+}
+
+std::optional<UniqueFd> listen_at(const std::string& path) {
+    sockaddr_un addr{};
+    if (!fill_address(path, addr)) {
+        errno = ENAMETOOLONG;
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (!S_ISSOCK(st.st_mode)) {
+            errno = EEXIST;
+            return std::nullopt;
+        }
+        ::unlink(path.c_str());
+    }
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd) {
+        return std::nullopt;
+    }
+    // Only this user may connect: the socket is made 0600 before it exists
+    // under its name.
+    ::fchmod(fd.get(), 0600);
+    const mode_t old = ::umask(0177);
+    const int rc = ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    ::umask(old);
+    if (rc != 0 || ::listen(fd.get(), 8) != 0) {
+        return std::nullopt;
+    }
+    return fd;
+}
+
+}  // namespace flintsearch::util
