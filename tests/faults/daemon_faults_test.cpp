@@ -258,8 +258,9 @@ TEST(PidFileFaults, ANonFileAtThePidPathNeitherBlocksTheStartNorIsWritten) {
         // In a child: a blocking open would hang this test for good.
         const auto result = run_in_child(
             [&] {
-                return std::string(
-                    toggle_instance(pid.string()).outcome == ToggleOutcome::Claimed ? "claimed" : "");
+                return std::string(toggle_instance(pid.string()).outcome == ToggleOutcome::Claimed
+                                       ? "claimed"
+                                       : "");
             },
             false, 10s);
         ASSERT_TRUE(result.finished) << "the toggle blocked on the pid path";

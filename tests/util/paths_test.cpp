@@ -1,7 +1,6 @@
 #include "util/paths.hpp"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <string>
