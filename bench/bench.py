@@ -50,18 +50,12 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
-WRAP = 1 << 32  # WAYLAND_DEBUG's microsecond stamps are 32 bits wide
-
-MESSAGE = re.compile(r"\[\s*(\d+)\.(\d{3})\]\s+(-> )?\s*([\w\[\]]+)@(\d+)\.(\w+)\((.*)\)\s*$")
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+from wayland_log import MESSAGE, WRAP, WaylandLog, WaylandLogError, since  # noqa: E402,F401
 
 
 def now_us():
     return time.time_ns() // 1000
-
-
-def since(start_us, end_us):
-    """Microseconds from start to end, both taken modulo 2^32."""
-    return (end_us - start_us) % WRAP
 
 
 def median(values):
@@ -78,62 +72,8 @@ def percentile(values, p):
     return ordered[low] + (ordered[high] - ordered[low]) * (rank - low)
 
 
-class BenchError(RuntimeError):
-    pass
-
-
-class WaylandLog:
-    """Reads a WAYLAND_DEBUG=1 log as it grows and follows the client's main
-    surface: the wl_surface handed to get_xdg_surface or get_layer_surface."""
-
-    def __init__(self, path):
-        self.path = path
-        self.offset = 0
-        self.partial = ""
-        self.surface = None
-        self.buffer_attached = False
-        self.frames = []  # stamps (µs mod 2^32) of commits that showed a buffer
-        self.requests = []  # (stamp, interface, name, args) of every request
-
-    def poll(self):
-        try:
-            with open(self.path, errors="replace") as f:
-                f.seek(self.offset)
-                data = f.read()
-                self.offset = f.tell()
-        except FileNotFoundError:
-            return
-        lines = (self.partial + data).split("\n")
-        self.partial = lines.pop()
-        for line in lines:
-            m = MESSAGE.match(line)
-            if not m or not m.group(3):
-                continue  # events do not matter here
-            stamp = int(m.group(1)) * 1000 + int(m.group(2))
-            interface, oid, name, args = m.group(4), m.group(5), m.group(6), m.group(7)
-            self.requests.append((stamp, interface, name, args))
-            if self.surface is None and name in ("get_xdg_surface", "get_layer_surface"):
-                found = re.search(r"wl_surface@(\d+)", args)
-                self.surface = found.group(1) if found else None
-            elif interface == "wl_surface" and oid == self.surface:
-                if name == "attach":
-                    self.buffer_attached = not args.startswith("nil")
-                elif name == "commit" and self.buffer_attached:
-                    self.frames.append(stamp)
-
-    def wait_frame(self, after_us=None, timeout=15.0, process=None):
-        """The stamp of the first frame (after `after_us`, mod 2^32)."""
-        deadline = time.monotonic() + timeout
-        while True:
-            self.poll()
-            for frame in self.frames:
-                if after_us is None or since(after_us, frame) < WRAP // 2:
-                    return frame
-            if process is not None and process.poll() is not None:
-                raise BenchError(f"{self.path}: the client exited before its first frame")
-            if time.monotonic() > deadline:
-                raise BenchError(f"{self.path}: no frame within {timeout:.0f} s")
-            time.sleep(0.002)
+# One error for every figure that could not be taken, the log's included.
+BenchError = WaylandLogError
 
 
 class Sandbox:

@@ -44,7 +44,12 @@ static gboolean exit_after_frame;
 
 static void build(GtkWidget* window) {
     GtkCssProvider* css = gtk_css_provider_new();
-    gtk_css_provider_load_from_data(css, "window { background-color: transparent; }", -1);
+    static const char* const text = "window { background-color: transparent; }";
+#if GTK_CHECK_VERSION(4, 12, 0)
+    gtk_css_provider_load_from_string(css, text);
+#else
+    gtk_css_provider_load_from_data(css, text, -1);
+#endif
     gtk_style_context_add_provider_for_display(gdk_display_get_default(), GTK_STYLE_PROVIDER(css),
                                                GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     g_object_unref(css);

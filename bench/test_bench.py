@@ -74,7 +74,7 @@ class FirstFrame(unittest.TestCase):
                           "[11.000]  -> wl_surface@4.attach(wl_buffer@5, 0, 0)"])
         write(self.path, ["[12.000]  -> wl_surface@4.com"], end="")
         log = bench.WaylandLog(self.path)
-        with self.assertRaises(bench.BenchError):
+        with self.assertRaises(bench.WaylandLogError):
             log.wait_frame(timeout=0.05)
         write(self.path, ["mit()"])
         self.assertEqual(log.wait_frame(timeout=0.05), 12000)

@@ -2,8 +2,32 @@
 
 namespace flintsearch::window {
 
-void configure_layer_surface(GtkWindow* window) {
-    g_return_if_fail(GTK_IS_WINDOW(window));
+namespace {
+
+// An ordinary toplevel dressed as the overlay. The default size is the
+// first output's, for compositors that place windows but ignore the
+// maximized state (sway's floating windows); a fullscreen window would be
+// painted on black by some compositors, so it is not asked for.
+void configure_window_fallback(GtkWindow* window) {
+    gtk_window_set_decorated(window, FALSE);
+    GListModel* monitors = gdk_display_get_monitors(gtk_widget_get_display(GTK_WIDGET(window)));
+    if (auto* monitor = static_cast<GdkMonitor*>(g_list_model_get_item(monitors, 0))) {
+        GdkRectangle geometry;
+        gdk_monitor_get_geometry(monitor, &geometry);
+        gtk_window_set_default_size(window, geometry.width, geometry.height);
+        g_object_unref(monitor);
+    }
+    gtk_window_maximize(window);
+}
+
+}  // namespace
+
+bool configure_layer_surface(GtkWindow* window) {
+    g_return_val_if_fail(GTK_IS_WINDOW(window), false);
+    if (!gtk_layer_is_supported()) {
+        configure_window_fallback(window);
+        return false;
+    }
     gtk_layer_init_for_window(window);
     gtk_layer_set_namespace(window, LAYER_NAMESPACE);
     gtk_layer_set_layer(window, GTK_LAYER_SHELL_LAYER_OVERLAY);
@@ -14,6 +38,7 @@ void configure_layer_surface(GtkWindow* window) {
     gtk_layer_set_anchor(window, GTK_LAYER_SHELL_EDGE_LEFT, TRUE);
     gtk_layer_set_anchor(window, GTK_LAYER_SHELL_EDGE_RIGHT, TRUE);
     gtk_layer_set_exclusive_zone(window, 0);
+    return true;
 }
 
 }  // namespace flintsearch::window

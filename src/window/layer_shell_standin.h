@@ -1,9 +1,9 @@
 /* Stand-in for gtk4-layer-shell where the library is not available (Debian
- * 12 packages only the GTK 3 one). It has the library's names, enums and
- * signatures for the calls the launcher makes, and the matching getters, but
- * no Wayland protocol: the window stays an ordinary toplevel. Each call is
- * recorded on the window as GObject data so tests can check what the
- * launcher asked for. Main thread only, like GTK. */
+ * 12 packages only the GTK 3 one): the library's names, enums and
+ * signatures for the calls the launcher makes, but no Wayland protocol
+ * behind them. gtk_layer_is_supported() says so, as the real library does
+ * on a compositor without the protocol, and the launcher then takes its
+ * ordinary-window path; the other calls do nothing. */
 #pragma once
 
 #include <gtk/gtk.h>
@@ -33,27 +33,13 @@ typedef enum {
     GTK_LAYER_SHELL_KEYBOARD_MODE_ENTRY_NUMBER = 3,
 } GtkLayerShellKeyboardMode;
 
+/* Always FALSE: there is no protocol behind the stand-in. */
+gboolean gtk_layer_is_supported(void);
 void gtk_layer_init_for_window(GtkWindow* window);
-gboolean gtk_layer_is_layer_window(GtkWindow* window);
 void gtk_layer_set_namespace(GtkWindow* window, char const* name_space);
-const char* gtk_layer_get_namespace(GtkWindow* window);
 void gtk_layer_set_layer(GtkWindow* window, GtkLayerShellLayer layer);
-GtkLayerShellLayer gtk_layer_get_layer(GtkWindow* window);
 void gtk_layer_set_keyboard_mode(GtkWindow* window, GtkLayerShellKeyboardMode mode);
-GtkLayerShellKeyboardMode gtk_layer_get_keyboard_mode(GtkWindow* window);
 void gtk_layer_set_anchor(GtkWindow* window, GtkLayerShellEdge edge, gboolean anchor_to_edge);
-gboolean gtk_layer_get_anchor(GtkWindow* window, GtkLayerShellEdge edge);
 void gtk_layer_set_exclusive_zone(GtkWindow* window, int exclusive_zone);
-int gtk_layer_get_exclusive_zone(GtkWindow* window);
-
-/* Not in gtk4-layer-shell; for tests. The calls made on the window so far,
- * comma-separated ("init,namespace,layer,..."; an anchor call reads
- * "anchor:EDGE"), or "" for a window that was never initialised. Owned by
- * the window. */
-const char* flintsearch_layer_standin_calls(GtkWindow* window);
-
-/* Not in gtk4-layer-shell; for tests. Whether the window already had a child
- * when gtk_layer_init_for_window was called. */
-gboolean flintsearch_layer_standin_had_child_at_init(GtkWindow* window);
 
 G_END_DECLS

@@ -3,7 +3,9 @@
 // sockets.
 //
 // Link the `standin_fixture` CMake target: it supplies FLINTSEARCH_PYTHON
-// and FLINTSEARCH_STANDIN_SCRIPT (the interpreter and the script).
+// and FLINTSEARCH_STANDIN_SCRIPT (the interpreter and the script). A test
+// program that runs as another user than the checkout's owner points
+// FLINTSEARCH_STANDIN_COPY at a copy that user can read.
 //
 //     StandinDaemon daemon(StandinDaemon::script({R"({"reply":"{\"type\":\"ok\"}"})"}));
 //     ASSERT_TRUE(daemon.running()) << daemon.failure();
@@ -61,8 +63,9 @@ class StandinDaemon {
         log_path_ = dir_ + "/requests.log";
         const std::string ready = dir_ + "/ready";
 
+        const char* copy = std::getenv("FLINTSEARCH_STANDIN_COPY");
         std::vector<std::string> args = {FLINTSEARCH_PYTHON,
-                                         FLINTSEARCH_STANDIN_SCRIPT,
+                                         copy != nullptr ? copy : FLINTSEARCH_STANDIN_SCRIPT,
                                          "--socket",
                                          socket_path_,
                                          "--log",

@@ -11,6 +11,10 @@ WAYLAND_DISPLAY and SWAYSOCK. Every test gets a sandbox of its own:
 - the stand-in daemon (FLINTSEARCH_STANDIN) on the runtime directory's
   socket, answering from a script and logging the exact request bytes.
 
+Every launcher runs with WAYLAND_DEBUG=1: its window is followed in that log
+(wayland_log.py), which tells a toplevel and a layer surface alike (sway's
+tree has only the former). launcher_output() leaves those lines out.
+
 Typing goes through wtype, pointer clicks through the compositor's seat
 (swaymsg), captures through grim (decoded by png.py).
 
@@ -27,6 +31,7 @@ import time
 import unittest
 
 import png
+import wayland_log
 
 BINARY = os.environ.get("FLINTSEARCH_BINARY", "")
 RESIDENT = os.environ.get("FLINTSEARCH_RESIDENT", "")
@@ -148,6 +153,8 @@ class Sandbox:
         self.write_stub("xdg-open", self.xdg_open_log, "exit 0")
         self.write_stub("kill", self.kill_log, 'kill "$@"')
         self.launchers = []
+        self.binary = BINARY
+        self.popen_user = {}  # user= and group= for launchers of another user
         self.daemon = None
         self.env = dict(os.environ)
         # No session bus: GApplication then runs without uniqueness, and no
@@ -282,11 +289,13 @@ class Sandbox:
         index = len(self.launchers)
         out = open(os.path.join(self.logs, f"launcher{index}.out"), "wb")
         err = open(os.path.join(self.logs, f"launcher{index}.err"), "wb")
-        process = subprocess.Popen([program or BINARY, *args], stdout=out, stderr=err,
-                                   env=self.env, cwd=self.home)
+        process = subprocess.Popen([program or self.binary, *args], stdout=out, stderr=err,
+                                   env=dict(self.env, WAYLAND_DEBUG="1"), cwd=self.home,
+                                   **self.popen_user)
         out.close()
         err.close()
         process.index = index
+        process.wayland = wayland_log.WaylandLog(err.name)
         self.launchers.append(process)
         return process
 
@@ -295,31 +304,32 @@ class Sandbox:
         for kind in ("out", "err"):
             path = os.path.join(self.logs, f"launcher{process.index}.{kind}")
             with open(path, "rb") as f:
-                texts.append(f.read().decode("utf-8", "replace"))
+                texts.append(wayland_log.without_wayland_lines(
+                    f.read().decode("utf-8", "replace")))
         return texts
 
-    def view_of(self, process):
-        for view in views():
-            if view.get("pid") == process.pid:
-                return view
-        return None
+    @staticmethod
+    def window_of(process):
+        """The kind of window the process shows ("toplevel" or "layer"), or
+        None."""
+        return process.wayland.shown()
 
     def wait_mapped(self, process, timeout=MAP_TIMEOUT, settle=0.4):
-        """Waits until the launcher's window is in the compositor's tree with
-        keyboard focus, then lets it draw its first frames."""
+        """Waits until the launcher shows its window with keyboard focus,
+        then lets it draw its first frames. Returns the window's kind."""
         deadline = time.monotonic() + timeout
         while True:
             if process.poll() is not None:
                 raise self.error(f"the launcher exited with {process.returncode} "
-                                   "before its window mapped")
-            view = self.view_of(process)
-            if view is not None and view.get("focused") and view["rect"]["width"] > 0:
+                                 "before its window mapped")
+            kind = self.window_of(process)
+            if kind is not None and process.wayland.focus is not None:
                 break
             if time.monotonic() > deadline:
                 raise self.error("the launcher's window never mapped with focus")
             time.sleep(0.05)
         time.sleep(settle)
-        return view
+        return kind
 
     @property
     def resident_socket(self):
@@ -336,9 +346,9 @@ class Sandbox:
         return process
 
     def wait_unmapped(self, process, timeout=EXIT_TIMEOUT):
-        """Waits until the process has no window in the compositor's tree."""
+        """Waits until the process shows no window."""
         deadline = time.monotonic() + timeout
-        while self.view_of(process) is not None:
+        while self.window_of(process) is not None:
             if time.monotonic() > deadline:
                 raise self.error("the launcher's window is still mapped")
             time.sleep(0.05)
@@ -465,11 +475,10 @@ class Sandbox:
             except FileNotFoundError:
                 parts.append(f"--- {title}: none")
         parts.append(f"--- pid file: {self.pid_file_text()!r}")
-        try:
-            parts.append("--- windows: " + json.dumps(
-                [{k: v.get(k) for k in ("pid", "app_id", "focused", "rect")} for v in views()]))
-        except Exception as error:  # diagnostics must never hide the failure
-            parts.append(f"--- windows: unavailable ({error})")
+        for process in self.launchers:
+            log = process.wayland.poll()
+            parts.append(f"--- launcher {process.index} windows: {log.roles}, "
+                         f"keyboard focus: {log.focus}")
         log = os.environ.get("FLINT_SWAY_LOG")
         if log and os.path.exists(log):
             with open(log, errors="replace") as f:

@@ -39,6 +39,46 @@ class Appearance(h.LauncherTestCase):
         self.assertFalse(h.close_to(above, h.SURFACE, 4) or
                          h.close_to(above, layout.panel_colour, 2), f"{above} above the panel")
 
+    def test_the_window_is_an_overlay_of_either_kind(self):
+        s = self.sandbox
+        desktop = s.desktop_colour()
+        launcher = s.launch()
+        log = launcher.wayland.poll()
+        if s.window_of(launcher) == "layer":
+            # What the compositor was asked for, from the client's own log.
+            self.assertEqual(len(log.layer_surfaces), 1)
+            layer = log.layer_surfaces[0]
+            self.assertEqual((layer["namespace"], layer["layer"]), ("flintsearch", 3))
+            requests = {name: args.replace(" ", "") for name, args in layer["requests"].items()}
+            self.assertEqual(requests.get("set_keyboard_interactivity"), "1")
+            self.assertEqual(requests.get("set_anchor"), "15")  # all four edges
+            self.assertIn(requests.get("set_exclusive_zone", "0"), ("0",))
+        else:
+            # An ordinary window, dressed as the overlay: maximized, no title
+            # bar, and (checked below) the desktop around the panel.
+            self.assertEqual(s.window_of(launcher), "toplevel")
+            self.assertIn("set_maximized", [name for _, _, name, _ in log.requests])
+        self.assertIsNotNone(log.focus, "typed keys would not reach it")
+        self.assertEqual(s.desktop_colour(), desktop, "the window hides the desktop")
+
+    def test_a_floated_window_still_covers_the_output(self):
+        # Stacking compositors place a window where they like; a floating
+        # window in sway is one of those.
+        s = self.sandbox
+        h.swaymsg("-q", "for_window", "[app_id=\".*\"]", "floating", "enable")
+        try:
+            launcher = s.launch()
+            if s.window_of(launcher) != "toplevel":
+                self.skipTest("a layer surface does not float")
+            layout = panel.Layout(s)
+            self.assertIsNotNone(layout.entry, "no search entry drawn")
+            self.assertIn(layout.entry[0], (h.PANEL_TOP, h.PANEL_TOP + 1))
+            width, height = h.output_size()
+            s.click(width // 2, height - 40)  # beside the panel, near the bottom
+            self.assertEqual(s.wait_exit(launcher), 0)
+        finally:
+            h.swaymsg("-q", "for_window", "[app_id=\".*\"]", "floating", "disable")
+
     def test_colours_come_from_the_palette(self):
         s = self.sandbox
         s.launch()

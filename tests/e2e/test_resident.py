@@ -22,14 +22,14 @@ class Resident(h.LauncherTestCase):
         time.sleep(0.3)
         start = s.start()
         self.assertEqual(s.wait_exit(start), 0)
-        self.assertIsNone(s.view_of(start), "the press opened a window of its own")
+        self.assertIsNone(s.window_of(start), "the press opened a window of its own")
         return start
 
     def test_the_toggle_shows_and_hides_the_residents_window(self):
         s = self.sandbox
         s.start_daemon([common.hits_reply(*common.THREE_HITS)])
         resident = s.start_resident()
-        self.assertIsNone(s.view_of(resident), "a resident starts hidden")
+        self.assertIsNone(s.window_of(resident), "a resident starts hidden")
         for _ in range(2):
             self.press()
             s.wait_mapped(resident)
@@ -80,7 +80,7 @@ class Resident(h.LauncherTestCase):
         resident = s.start_resident()
         self.press()
         self.assertEqual(s.wait_exit(fresh), 0 - signal.SIGTERM)
-        self.assertIsNone(s.view_of(resident))
+        self.assertIsNone(s.window_of(resident))
         self.press()
         s.wait_mapped(resident)
 
@@ -95,7 +95,7 @@ class Resident(h.LauncherTestCase):
             resident.send_signal(signal.SIGCONT)
         # The stopped resident got "toggle" but never "go": it stays hidden.
         time.sleep(0.5)
-        self.assertIsNone(s.view_of(resident))
+        self.assertIsNone(s.window_of(resident))
 
     def test_a_resident_ends_cleanly_with_its_compositor(self):
         s = self.sandbox

@@ -13,7 +13,7 @@ class Toggle(h.LauncherTestCase):
         second = s.start()
         self.assertEqual(s.wait_exit(second), 0)
         self.assertEqual(s.killed(), [[str(first.pid)]])
-        self.assertIsNone(s.view_of(second), "the stopping start opened a window")
+        self.assertIsNone(s.window_of(second), "the stopping start opened a window")
         s.wait_exit(first)  # ended by the signal that kill sent
         # The next start finds no launcher under the stale id and opens.
         third = s.launch()

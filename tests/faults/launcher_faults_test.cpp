@@ -532,6 +532,24 @@ bool drop_to_compositor_user() {
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    namespace fs = std::filesystem;
+    // The stand-in daemon's script, where the unprivileged user can read it
+    // (the checkout may sit in a home directory of mode 0700).
+    flintsearch::gui_test::TempDir standin;
+    fs::permissions(standin.path(), fs::perms::owner_all | fs::perms::group_read |
+                                        fs::perms::group_exec | fs::perms::others_read |
+                                        fs::perms::others_exec);
+    const fs::path script = standin.path() / "flintmill_standin.py";
+    fs::copy_file(FLINTSEARCH_STANDIN_SCRIPT, script);
+    fs::permissions(script, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    ::setenv("FLINTSEARCH_STANDIN_COPY", script.c_str(), 1);
+    // Owned by that user, so that it can remove the copy when it is done.
+    if (const passwd* user = ::geteuid() == 0 ? ::getpwnam("flinttest") : nullptr) {
+        if (::chown(standin.path().c_str(), user->pw_uid, user->pw_gid) != 0 ||
+            ::chown(script.c_str(), user->pw_uid, user->pw_gid) != 0) {
+            return 1;
+        }
+    }
     if (!flintsearch::window::drop_to_compositor_user()) {
         return 1;
     }
@@ -539,7 +557,6 @@ int main(int argc, char** argv) {
     // runtime directory (pid file, flint/theme.css), configuration, cache
     // (no palette: the defaults), home.
     flintsearch::gui_test::TempDir root;
-    namespace fs = std::filesystem;
     flintsearch::window::g_runtime = root.path() / "run";
     for (const char* name : {"run", "config", "cache", "home"}) {
         fs::create_directories(root.path() / name);

@@ -15,6 +15,7 @@ mode), owning the sandbox as that user would.
 import os
 import pwd
 import re
+import shutil
 import subprocess
 import sys
 import time
@@ -44,27 +45,23 @@ class FaultSandbox(h.Sandbox):
 
     def run_unprivileged(self):
         """Makes later launchers run as "flinttest" (when root) and hands the
-        sandbox to that user."""
+        sandbox to that user. The launcher and its module are copied into
+        the sandbox, in their installed layout: the checkout may sit in a
+        home directory that user cannot enter."""
         if os.geteuid() != 0:
             return
         self.user = pwd.getpwnam("flinttest")
+        prefix = os.path.join(self.root, "prefix")
+        modules = os.path.normpath(os.path.join(prefix, "bin",
+                                                os.environ["FLINTSEARCH_MODULE_RELDIR"]))
+        os.makedirs(modules)
+        os.makedirs(os.path.join(prefix, "bin"))
+        self.binary = shutil.copy(h.BINARY, os.path.join(prefix, "bin"))
+        shutil.copy(os.environ["FLINTSEARCH_MODULE"], modules)
         subprocess.run(["chown", "-R", f"{self.user.pw_uid}:{self.user.pw_gid}", self.root],
                        check=True)
-
-    def start(self, *args):
-        if self.user is None:
-            return super().start(*args)
-        index = len(self.launchers)
-        out = open(os.path.join(self.logs, f"launcher{index}.out"), "wb")
-        err = open(os.path.join(self.logs, f"launcher{index}.err"), "wb")
-        process = subprocess.Popen([h.BINARY, *args], stdout=out, stderr=err, env=self.env,
-                                   cwd=self.home, user=self.user.pw_uid,
-                                   group=self.user.pw_gid, extra_groups=[])
-        out.close()
-        err.close()
-        process.index = index
-        self.launchers.append(process)
-        return process
+        self.popen_user = {"user": self.user.pw_uid, "group": self.user.pw_gid,
+                           "extra_groups": []}
 
 
 class Faults(h.LauncherTestCase):

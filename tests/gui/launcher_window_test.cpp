@@ -158,26 +158,38 @@ TEST_F(LauncherWindow, WiresAKeyControllerInTheCapturePhaseAndAPrimaryClick) {
     EXPECT_EQ(gtk_event_controller_get_propagation_phase(clicks[0]), GTK_PHASE_BUBBLE);
 }
 
-TEST_F(LauncherWindow, AsksForAFullOutputOverlayLayerSurface) {
+TEST_F(LauncherWindow, IsAFullOutputOverlayOfEitherKind) {
     GtkWindow* window = build();
     ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(gtk_layer_is_layer_window(window));
-    EXPECT_STREQ(gtk_layer_get_namespace(window), "flintsearch");
-    EXPECT_EQ(gtk_layer_get_layer(window), GTK_LAYER_SHELL_LAYER_OVERLAY);
-    EXPECT_EQ(gtk_layer_get_keyboard_mode(window), GTK_LAYER_SHELL_KEYBOARD_MODE_EXCLUSIVE);
-    for (auto edge : {GTK_LAYER_SHELL_EDGE_TOP, GTK_LAYER_SHELL_EDGE_BOTTOM,
-                      GTK_LAYER_SHELL_EDGE_LEFT, GTK_LAYER_SHELL_EDGE_RIGHT}) {
-        EXPECT_TRUE(gtk_layer_get_anchor(window, edge)) << edge;
-    }
-    EXPECT_EQ(gtk_layer_get_exclusive_zone(window), 0);
-#ifndef FLINTSEARCH_HAVE_LAYER_SHELL
-    // The stand-in also keeps the order of the calls, and they came before
-    // the window had any child.
-    EXPECT_STREQ(flintsearch_layer_standin_calls(window),
-                 "init,namespace,layer,keyboard_mode,anchor:2,anchor:3,anchor:0,anchor:1,"
-                 "exclusive_zone");
-    EXPECT_FALSE(flintsearch_layer_standin_had_child_at_init(window));
+    if (gtk_layer_is_supported()) {
+#ifdef FLINTSEARCH_HAVE_LAYER_SHELL
+        EXPECT_TRUE(gtk_layer_is_layer_window(window));
+        EXPECT_STREQ(gtk_layer_get_namespace(window), "flintsearch");
+        EXPECT_EQ(gtk_layer_get_layer(window), GTK_LAYER_SHELL_LAYER_OVERLAY);
+        EXPECT_EQ(gtk_layer_get_keyboard_mode(window), GTK_LAYER_SHELL_KEYBOARD_MODE_EXCLUSIVE);
+        for (auto edge : {GTK_LAYER_SHELL_EDGE_TOP, GTK_LAYER_SHELL_EDGE_BOTTOM,
+                          GTK_LAYER_SHELL_EDGE_LEFT, GTK_LAYER_SHELL_EDGE_RIGHT}) {
+            EXPECT_TRUE(gtk_layer_get_anchor(window, edge)) << edge;
+        }
+        EXPECT_EQ(gtk_layer_get_exclusive_zone(window), 0);
 #endif
+        return;
+    }
+    // Without the protocol: an undecorated window the size of the output.
+    EXPECT_FALSE(gtk_window_get_decorated(window));
+    ASSERT_TRUE(gui_test::run_until([&] { return gtk_widget_get_mapped(GTK_WIDGET(window)); }));
+    GListModel* monitors = gdk_display_get_monitors(gtk_widget_get_display(GTK_WIDGET(window)));
+    auto* monitor = static_cast<GdkMonitor*>(g_list_model_get_item(monitors, 0));
+    ASSERT_NE(monitor, nullptr);
+    GdkRectangle output;
+    gdk_monitor_get_geometry(monitor, &output);
+    g_object_unref(monitor);
+    ASSERT_TRUE(gui_test::run_until([&] {
+        return gtk_widget_get_width(GTK_WIDGET(window)) == output.width &&
+               gtk_widget_get_height(GTK_WIDGET(window)) == output.height;
+    })) << gtk_widget_get_width(GTK_WIDGET(window))
+        << "x" << gtk_widget_get_height(GTK_WIDGET(window));
+    EXPECT_TRUE(gtk_window_is_maximized(window));
 }
 
 TEST_F(LauncherWindow, PresentsWithTheEntryFocused) {

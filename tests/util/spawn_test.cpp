@@ -29,14 +29,18 @@ std::optional<pid_t> spawn_detached(const std::string& program, const std::strin
 
 // A recording stand-in for xdg-open: it writes its argument count, its one
 // argument (exact bytes), the targets of its standard streams and its
-// ignored/blocked signal masks to files next to itself.
+// ignored/blocked signal masks to files next to itself. The masks are read
+// first, with the shell's builtins only: a shell that waits for a child may
+// block signals meanwhile, and that is not the state it was started in.
 constexpr const char* STUB = R"(#!/bin/sh
-dir=$(dirname "$0")
+dir=${0%/*}
+while read -r key value; do
+    case $key in SigIgn:|SigBlk:) printf '%s %s\n' "$key" "$value" ;; esac
+done <"/proc/$$/status" >"$dir/signals"
 printf '%s' "$#" >"$dir/argc"
 printf '%s' "$1" >"$dir/arg"
 fds=$(for fd in 0 1 2; do readlink "/proc/$$/fd/$fd"; done)
 printf '%s\n' "$fds" >"$dir/fds"
-grep -E '^Sig(Ign|Blk):' "/proc/$$/status" >"$dir/signals"
 )";
 
 std::string read_all(const fs::path& path) {
@@ -58,7 +62,7 @@ class SpawnDetached : public ::testing::Test {
         if (const char* path = std::getenv("PATH")) {
             saved_path_ = path;
         }
-        // The stub's own tools (dirname, readlink, grep) stay reachable.
+        // The stub's own tool (readlink) stays reachable.
         setenv("PATH", (dir_.string() + ":/usr/bin:/bin").c_str(), 1);
     }
 
