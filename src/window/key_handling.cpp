@@ -86,6 +86,7 @@ void move_selection(GtkListBox* list, Direction direction) {
         }
         if (gtk_list_box_row_get_selectable(row)) {
             gtk_list_box_select_row(list, row);
+            scroll_row_into_view(list, row);
             return;
         }
     }

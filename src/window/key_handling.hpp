@@ -30,7 +30,8 @@ void on_row_activated(GtkListBoxRow* row, const CloseAction& close);
 
 // Moves the selection to the nearest selectable row in the direction, never
 // wrapping. Down with nothing selected selects the first selectable row; Up
-// with nothing selected does nothing.
+// with nothing selected does nothing. The newly selected row is scrolled
+// fully into view.
 void move_selection(GtkListBox* list, Direction direction);
 
 // Opens the path with the desktop's default application.

@@ -192,6 +192,7 @@ void build_or_present(GtkApplication* app, const LauncherState& state) {
     gtk_list_box_append(GTK_LIST_BOX(list), message_row(HINT_TEXT));
 
     gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(scroller), list);
+    keep_selection_in_view(GTK_LIST_BOX(list));
     gtk_box_append(GTK_BOX(content), scroller);
     gtk_window_set_child(GTK_WINDOW(window), content);
     g_object_set_data(G_OBJECT(window), LAUNCHER_ENTRY_KEY, entry);

@@ -9,6 +9,13 @@
 namespace flintsearch::window {
 namespace {
 
+// The vertical adjustment of the scroller the list sits in, if any.
+GtkAdjustment* list_adjustment(GtkListBox* list) {
+    GtkWidget* scroller = gtk_widget_get_ancestor(GTK_WIDGET(list), GTK_TYPE_SCROLLED_WINDOW);
+    return scroller != nullptr ? gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(scroller))
+                               : nullptr;
+}
+
 constexpr int ICON_PIXEL_SIZE = 24;
 
 GQuark hit_path_quark() {
@@ -54,6 +61,44 @@ void clear_list(GtkListBox* list) {
         auto row = flint::retain(child);
         gtk_list_box_remove(list, child);
     }
+    if (GtkAdjustment* adjustment = list_adjustment(list)) {
+        gtk_adjustment_set_value(adjustment, gtk_adjustment_get_lower(adjustment));
+    }
+}
+
+void scroll_row_into_view(GtkListBox* list, GtkListBoxRow* row) {
+    g_return_if_fail(GTK_IS_LIST_BOX(list));
+    g_return_if_fail(GTK_IS_LIST_BOX_ROW(row));
+    GtkAdjustment* adjustment = list_adjustment(list);
+    graphene_rect_t bounds;
+    // A row not laid out yet has no place to scroll to; the next change of
+    // the view brings it in (keep_selection_in_view).
+    if (adjustment == nullptr ||
+        !gtk_widget_compute_bounds(GTK_WIDGET(row), GTK_WIDGET(list), &bounds)) {
+        return;
+    }
+    const double top = bounds.origin.y;
+    const double bottom = top + bounds.size.height;
+    const double value = gtk_adjustment_get_value(adjustment);
+    const double page = gtk_adjustment_get_page_size(adjustment);
+    if (top < value) {
+        gtk_adjustment_set_value(adjustment, top);
+    } else if (bottom > value + page) {
+        gtk_adjustment_set_value(adjustment, bottom - page);
+    }
+}
+
+void keep_selection_in_view(GtkListBox* list) {
+    g_return_if_fail(GTK_IS_LIST_BOX(list));
+    GtkAdjustment* adjustment = list_adjustment(list);
+    g_return_if_fail(adjustment != nullptr);
+    g_signal_connect_object(adjustment, "changed", G_CALLBACK(+[](GtkAdjustment*, gpointer data) {
+                                auto* rows = static_cast<GtkListBox*>(data);
+                                if (GtkListBoxRow* row = gtk_list_box_get_selected_row(rows)) {
+                                    scroll_row_into_view(rows, row);
+                                }
+                            }),
+                            list, G_CONNECT_DEFAULT);
 }
 
 GtkWidget* message_row(std::string_view text) {

@@ -23,8 +23,18 @@ inline constexpr const char* HIT_PATH_KEY = "hit_path";
 // replies leave the list empty.
 void render_outcome(GtkListBox* list, client::Outcome outcome);
 
-// Removes every row; each row's path copy goes with it.
+// Removes every row; each row's path copy goes with it, and the scroller
+// around the list goes back to the top.
 void clear_list(GtkListBox* list);
+
+// Scrolls the list's scroller just enough that the whole row is in view: a
+// row below the view ends at its bottom edge, one above starts at its top
+// edge. At once, with no animation; keyboard focus stays where it is.
+void scroll_row_into_view(GtkListBox* list, GtkListBoxRow* row);
+
+// Keeps the selected row in view whenever the scroller's view changes size
+// or the rows under it change (the list grows, shrinks or is replaced).
+void keep_selection_in_view(GtkListBox* list);
 
 // A plain row that can be neither selected nor activated, holding one
 // centred "hit-muted" label with the text.

@@ -50,8 +50,9 @@ class Layout:
             return None
 
         # Runs shorter than 4 px are anti-aliased edges, not areas.
-        self.surfaces = [(s, e) for kind, s, e in runs(column, classify)
-                         if kind == "surface" and e - s >= 4]
+        found = [(kind, s, e) for kind, s, e in runs(column, classify) if e - s >= 4]
+        self.surfaces = [(s, e) for kind, s, e in found if kind == "surface"]
+        self.bottom = found[-1][2] if found else None  # the panel's lower edge
         self.column = column
 
     @property

@@ -57,6 +57,44 @@ class Keys(h.LauncherTestCase):
                              "the selection to move back up")
         self.assertGreater(moved.selected[0], first[0])
 
+    def test_the_selected_row_stays_in_view(self):
+        # Ten hits of three lines overflow the list: only about six show.
+        s = self.sandbox
+        hits = [common.hit(f"Document {i}", f"/home/u/docs/doc{i}.txt",
+                           f"what document {i} says", 0.9 - i / 20) for i in range(10)]
+        s.start_daemon([common.hits_reply(*hits)])
+        launcher = s.launch()
+        s.type("docs")
+        s.wait_requests(1)
+        first = common.wait_selected(s).selected
+
+        def in_view(layout):
+            return layout.selected[0] >= layout.entry[1] and layout.selected[1] <= layout.bottom
+
+        tops = []
+        for n in range(2, 11):
+            s.key("Down")
+            tops.append(common.wait_selected(s, in_view, f"row {n} drawn selected in view")
+                        .selected[0])
+        self.assertGreater(tops[-1], first[0], "the selection never moved")
+        self.assertEqual(tops[-1], tops[-2], "the last rows do not end at the list's edge")
+        for n in range(9, 0, -1):
+            s.key("Up")
+            common.wait_selected(s, in_view, f"row {n} drawn selected in view")
+        common.wait_selected(s, lambda l: l.selected == first, "the first row back at the top")
+        for _ in range(9):
+            s.key("Down")
+        common.wait_selected(s, in_view, "the tenth row drawn selected")
+        # New results start again from the top.
+        s.type("s")
+        s.wait_requests(2)
+        common.wait_selected(s, lambda l: l.selected == first, "new results from the top")
+        for _ in range(9):
+            s.key("Down")
+        common.wait_selected(s, in_view, "the tenth row drawn selected")
+        s.key("Return")
+        self.assert_opened_and_closed(launcher, "/home/u/docs/doc9.txt")
+
     def test_enter_on_a_message_row_does_nothing(self):
         s = self.sandbox
         s.start_daemon([common.hits_reply()])
