@@ -361,6 +361,10 @@ class ReplyReader final : public nlohmann::json_sax<Json> {
             hits_error_ = invalid("type", "score", at, "a number", score);
             return;
         }
+        if (hits_.size() == MAX_KEPT_HITS) {
+            ++left_out_;
+            return;
+        }
         hit.title = std::move(*title);
         hit.path = std::move(*path);
         hit.snippet = std::move(*snippet);
@@ -376,6 +380,7 @@ class ReplyReader final : public nlohmann::json_sax<Json> {
     HitMembers hit_;
     std::size_t hit_index_ = 0;
     std::vector<Hit> hits_;
+    std::size_t left_out_ = 0;
     std::optional<std::string> hits_error_;
     std::optional<std::string> syntax_error_;
 };
@@ -426,7 +431,7 @@ Result<Response, DecodeError> ReplyReader::finish(bool parsed) {
         if (hits_error_) {
             return fail(std::move(*hits_error_));
         }
-        return Response{Hits{std::move(hits_)}};
+        return Response{Hits{std::move(hits_), left_out_}};
     }
     if (*type == "status_info") {
         auto indexed = take_count(top_.indexed, "indexed");

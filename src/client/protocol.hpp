@@ -2,6 +2,7 @@
 // reply per connection. Encoding and decoding are pure.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -27,8 +28,14 @@ struct Hit {
     float score = 0.0f;
 };
 
+// The most hits a reply keeps, in the daemon's order: more than anyone
+// scrolls through, and few enough that their rows are built in a blink. The
+// decoder still checks every hit after them; it only counts them.
+inline constexpr std::size_t MAX_KEPT_HITS = 1000;
+
 struct Hits {
     std::vector<Hit> hits;
+    std::size_t left_out = 0;  // valid hits past MAX_KEPT_HITS
 };
 struct StatusInfo {
     std::uint64_t indexed = 0;

@@ -14,6 +14,7 @@
 #include <gdk/wayland/gdkwayland.h>
 #include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <poll.h>
 #include <unistd.h>
 #include <wayland-client.h>
 
@@ -52,22 +53,51 @@ gboolean on_quit_signal(gpointer app) {
     return G_SOURCE_CONTINUE;
 }
 
-// GTK ends the process with status 1 the moment it loses the compositor;
-// this watch on the display's connection runs first (higher priority), so
-// the resident ends cleanly instead: its socket removed, status 0.
-gboolean on_compositor_gone(gint /*fd*/, GIOCondition /*condition*/, gpointer socket) {
-    ::unlink(static_cast<const std::string*>(socket)->c_str());
+// GTK ends the process with status 1 the moment it loses the compositor.
+// The resident ends cleanly instead (its socket removed, status 0) by two
+// ways, whichever comes first: a watch on the display's connection (it runs
+// first where GLib dispatches it before GDK's own source, as with GTK 4.8),
+// and GDK's last message before it ends the process, when the connection is
+// then found hung up (with GTK 4.18 the watch does not get there first).
+const std::string* g_resident_socket = nullptr;
+int g_display_fd = -1;
+
+[[noreturn]] void end_with_the_compositor() {
+    if (g_resident_socket != nullptr) {
+        ::unlink(g_resident_socket->c_str());
+    }
     std::fflush(nullptr);
     std::_Exit(0);
+}
+
+gboolean on_compositor_gone(gint /*fd*/, GIOCondition /*condition*/, gpointer /*data*/) {
+    end_with_the_compositor();
+}
+
+bool compositor_hung_up() {
+    if (g_display_fd < 0) {
+        return false;
+    }
+    pollfd p{g_display_fd, 0, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR)) != 0;
+}
+
+GLogWriterOutput write_log(GLogLevelFlags level, const GLogField* fields, gsize count,
+                           gpointer data) {
+    if (compositor_hung_up()) {
+        end_with_the_compositor();
+    }
+    return g_log_writer_default(level, fields, count, data);
 }
 
 void watch_compositor(GdkDisplay* display, const std::string* socket) {
     if (!GDK_IS_WAYLAND_DISPLAY(display)) {
         return;
     }
-    const int fd = wl_display_get_fd(gdk_wayland_display_get_wl_display(display));
-    g_unix_fd_add_full(G_PRIORITY_HIGH, fd, static_cast<GIOCondition>(G_IO_HUP | G_IO_ERR),
-                       on_compositor_gone, const_cast<std::string*>(socket), nullptr);
+    g_resident_socket = socket;
+    g_display_fd = wl_display_get_fd(gdk_wayland_display_get_wl_display(display));
+    g_unix_fd_add_full(G_MININT, g_display_fd, static_cast<GIOCondition>(G_IO_HUP | G_IO_ERR),
+                       on_compositor_gone, nullptr, nullptr);
 }
 
 void activate(GtkApplication* app, Resident& resident, util::UniqueFd& listener) {
@@ -129,6 +159,7 @@ int main(int argc, char** argv) {
     }
 
     flint::set_reporter([](std::string_view message) { util::report(message); });
+    g_log_set_writer_func(write_log, nullptr, nullptr);
     auto app = flint::adopt(gtk_application_new(kApplicationId, G_APPLICATION_NON_UNIQUE));
     window::connect<void(GtkApplication*)>(
         app.get(), "activate",

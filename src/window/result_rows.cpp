@@ -1,13 +1,81 @@
 #include "window/result_rows.hpp"
 
+#include <algorithm>
 #include <type_traits>
 #include <variant>
+#include <vector>
 
 #include "gtk/ref.hpp"
 #include "window/row_text.hpp"
 
 namespace flintsearch::window {
 namespace {
+
+// Rows are built in batches: the first at once (so a usual reply shows in
+// the frame after it arrives), the rest one batch per main-loop iteration at
+// idle priority, after input and redraws. 50 rows take about 25 ms here.
+constexpr std::size_t ROWS_PER_BATCH = 50;
+constexpr const char* BATCHES_KEY = "flintsearch-row-batches";
+
+struct RowBatches {
+    GtkListBox* list = nullptr;
+    std::vector<client::Hit> hits;
+    std::size_t next = 0;
+    std::size_t left_out = 0;
+    guint source = 0;
+};
+
+void append_message(GtkListBox* list, std::string_view text) {
+    gtk_list_box_append(list, message_row(text));
+}
+
+// Appends the next batch; true when rows are left for another.
+bool append_batch(RowBatches& b) {
+    const std::size_t end = std::min(b.hits.size(), b.next + ROWS_PER_BATCH);
+    for (; b.next < end; ++b.next) {
+        gtk_list_box_append(b.list, hit_row(b.hits[b.next]));
+    }
+    if (b.next < b.hits.size()) {
+        return true;
+    }
+    if (b.left_out > 0) {
+        append_message(b.list, left_out_text(b.left_out));
+    }
+    return false;
+}
+
+void append_hit_rows(GtkListBox* list, std::vector<client::Hit> hits, std::size_t left_out) {
+    auto* b = new RowBatches{list, std::move(hits), 0, left_out, 0};
+    const bool more = append_batch(*b);
+    if (GtkListBoxRow* first = gtk_list_box_get_row_at_index(list, 0)) {
+        gtk_list_box_select_row(list, first);
+    }
+    if (!more) {
+        delete b;
+        return;
+    }
+    b->source = g_idle_add_full(
+        G_PRIORITY_DEFAULT_IDLE,
+        +[](gpointer data) -> gboolean {
+            auto* self = static_cast<RowBatches*>(data);
+            if (append_batch(*self)) {
+                return G_SOURCE_CONTINUE;
+            }
+            self->source = 0;  // ends with this call; dropping the data frees it
+            g_object_set_data(G_OBJECT(self->list), BATCHES_KEY, nullptr);
+            return G_SOURCE_REMOVE;
+        },
+        b, nullptr);
+    // Owned by the list: replacing or destroying the rows stops the batches.
+    g_object_set_data_full(
+        G_OBJECT(list), BATCHES_KEY, b, +[](gpointer data) {
+            auto* self = static_cast<RowBatches*>(data);
+            if (self->source != 0) {
+                g_source_remove(self->source);
+            }
+            delete self;
+        });
+}
 
 // The vertical adjustment of the scroller the list sits in, if any.
 GtkAdjustment* list_adjustment(GtkListBox* list) {
@@ -47,14 +115,11 @@ flint::Ref<GIcon> content_type_icon(const std::string& path) {
     return flint::adopt(g_content_type_get_icon(type.get()));
 }
 
-void append_message(GtkListBox* list, std::string_view text) {
-    gtk_list_box_append(list, message_row(text));
-}
-
 }  // namespace
 
 void clear_list(GtkListBox* list) {
     g_return_if_fail(GTK_IS_LIST_BOX(list));
+    g_object_set_data(G_OBJECT(list), BATCHES_KEY, nullptr);
     while (GtkWidget* child = gtk_widget_get_first_child(GTK_WIDGET(list))) {
         // Held across the removal so the row is still valid while the list
         // lets go of it; dropping this reference destroys it.
@@ -69,22 +134,29 @@ void clear_list(GtkListBox* list) {
 void scroll_row_into_view(GtkListBox* list, GtkListBoxRow* row) {
     g_return_if_fail(GTK_IS_LIST_BOX(list));
     g_return_if_fail(GTK_IS_LIST_BOX_ROW(row));
-    GtkAdjustment* adjustment = list_adjustment(list);
+    GtkWidget* scroller = gtk_widget_get_ancestor(GTK_WIDGET(list), GTK_TYPE_SCROLLED_WINDOW);
     graphene_rect_t bounds;
-    // A row not laid out yet has no place to scroll to; the next change of
-    // the view brings it in (keep_selection_in_view).
-    if (adjustment == nullptr ||
-        !gtk_widget_compute_bounds(GTK_WIDGET(row), GTK_WIDGET(list), &bounds)) {
+    // Measured against the scroller itself, so whatever margins and padding
+    // the stylesheets give the list, "in view" means inside what it shows. A
+    // row not laid out yet has no place to scroll to; the next change of the
+    // view brings it in (keep_selection_in_view).
+    if (scroller == nullptr || !gtk_widget_compute_bounds(GTK_WIDGET(row), scroller, &bounds)) {
         return;
     }
+    GtkAdjustment* adjustment = gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(scroller));
     const double top = bounds.origin.y;
     const double bottom = top + bounds.size.height;
+    const double shown = gtk_widget_get_height(scroller);
     const double value = gtk_adjustment_get_value(adjustment);
-    const double page = gtk_adjustment_get_page_size(adjustment);
-    if (top < value) {
-        gtk_adjustment_set_value(adjustment, top);
-    } else if (bottom > value + page) {
-        gtk_adjustment_set_value(adjustment, bottom - page);
+    // The first and the last row take the list's own padding along.
+    const int index = gtk_list_box_row_get_index(row);
+    if (top < 0) {
+        gtk_adjustment_set_value(adjustment,
+                                 index == 0 ? gtk_adjustment_get_lower(adjustment) : value + top);
+    } else if (bottom > shown) {
+        const bool last = gtk_list_box_get_row_at_index(list, index + 1) == nullptr;
+        gtk_adjustment_set_value(
+            adjustment, last ? gtk_adjustment_get_upper(adjustment) : value + (bottom - shown));
     }
 }
 
@@ -126,7 +198,7 @@ GtkWidget* hit_row(const client::Hit& hit) {
     gtk_image_set_pixel_size(GTK_IMAGE(image), ICON_PIXEL_SIZE);
     gtk_box_append(GTK_BOX(top_line), image);
 
-    GtkWidget* title = label(hit.title, "hit-title");
+    GtkWidget* title = label(label_text(hit.title, Keep::Start), "hit-title");
     gtk_label_set_xalign(GTK_LABEL(title), 0.0f);
     gtk_widget_set_hexpand(title, TRUE);
     gtk_label_set_ellipsize(GTK_LABEL(title), PANGO_ELLIPSIZE_END);
@@ -138,13 +210,13 @@ GtkWidget* hit_row(const client::Hit& hit) {
     gtk_box_append(GTK_BOX(column), top_line);
 
     // A long path loses its beginning, so the file name stays visible.
-    GtkWidget* path = label(hit.path, "hit-muted");
+    GtkWidget* path = label(label_text(hit.path, Keep::End), "hit-muted");
     gtk_label_set_xalign(GTK_LABEL(path), 0.0f);
     gtk_label_set_ellipsize(GTK_LABEL(path), PANGO_ELLIPSIZE_START);
     gtk_box_append(GTK_BOX(column), path);
 
     if (const std::string line = snippet_line(hit.snippet); !line.empty()) {
-        GtkWidget* snippet = label(line, "hit-snippet");
+        GtkWidget* snippet = label(label_text(line, Keep::Start), "hit-snippet");
         gtk_label_set_xalign(GTK_LABEL(snippet), 0.0f);
         gtk_label_set_ellipsize(GTK_LABEL(snippet), PANGO_ELLIPSIZE_END);
         gtk_box_append(GTK_BOX(column), snippet);
@@ -170,26 +242,21 @@ void render_outcome(GtkListBox* list, client::Outcome outcome) {
         return;
     }
     std::visit(
-        [list](const auto& response) {
+        [list](auto&& response) {
             using T = std::decay_t<decltype(response)>;
             if constexpr (std::is_same_v<T, client::Hits>) {
                 if (response.hits.empty()) {
                     append_message(list, NO_RESULTS_TEXT);
                     return;
                 }
-                for (const client::Hit& hit : response.hits) {
-                    gtk_list_box_append(list, hit_row(hit));
-                }
-                if (GtkListBoxRow* first = gtk_list_box_get_row_at_index(list, 0)) {
-                    gtk_list_box_select_row(list, first);
-                }
+                append_hit_rows(list, std::move(response.hits), response.left_out);
             } else if constexpr (std::is_same_v<T, client::Error>) {
                 append_message(list, std::string(ERROR_PREFIX) + response.message);
             }
             // StatusInfo and Ok: no query should produce them; the list
             // stays empty.
         },
-        *outcome);
+        std::move(*outcome));
 }
 
 }  // namespace flintsearch::window

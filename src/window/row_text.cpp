@@ -29,6 +29,39 @@ std::string score_text(float score) {
     return std::string(buffer, static_cast<std::size_t>(length));
 }
 
+std::string label_text(std::string_view text, Keep keep) {
+    if (text.size() <= MAX_LABEL_BYTES) {
+        return std::string(text);
+    }
+    constexpr std::string_view ELLIPSIS = "\u2026";
+    const std::size_t room = MAX_LABEL_BYTES - ELLIPSIS.size();
+    // A cut never falls inside a UTF-8 sequence: it moves onto the nearest
+    // lead byte on the kept side.
+    auto is_continuation = [&](std::size_t i) {
+        return (static_cast<unsigned char>(text[i]) & 0xC0u) == 0x80u;
+    };
+    if (keep == Keep::Start) {
+        std::size_t end = room;
+        while (end > 0 && is_continuation(end)) {
+            --end;
+        }
+        return std::string(text.substr(0, end)) + std::string(ELLIPSIS);
+    }
+    std::size_t start = text.size() - room;
+    while (start < text.size() && is_continuation(start)) {
+        ++start;
+    }
+    return std::string(ELLIPSIS) + std::string(text.substr(start));
+}
+
+std::string left_out_text(std::size_t left_out) {
+    std::string digits = std::to_string(left_out);
+    for (std::size_t i = digits.size(); i > 3; i -= 3) {
+        digits.insert(i - 3, ",");
+    }
+    return digits + (left_out == 1 ? " more hit not shown" : " more hits not shown");
+}
+
 std::string snippet_line(std::string_view snippet) {
     std::string_view line = snippet;
     if (const auto end = snippet.find('\n'); end != std::string_view::npos) {

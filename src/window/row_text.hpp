@@ -2,6 +2,7 @@
 // GTK-free, safe on any thread.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,24 @@ inline constexpr std::string_view HINT_TEXT = "Type to search across your docume
 inline constexpr std::string_view NO_RESULTS_TEXT = "No results";
 inline constexpr std::string_view ERROR_PREFIX = "Error: ";
 inline constexpr std::string_view CLIENT_ERROR_PREFIX = "flintmill not running: ";
+
+// At most this many bytes of a title, a path or a snippet line reach a
+// label: far more than a row can show, and little enough that GTK lays any
+// of them out at once (a megabyte title is more than it can draw at all).
+inline constexpr std::size_t MAX_LABEL_BYTES = 1024;
+
+// Which part of a cut text stays: the start (titles, snippets) or the end
+// (paths, which show their file name).
+enum class Keep { Start, End };
+
+// The text as a label shows it: unchanged up to MAX_LABEL_BYTES, otherwise
+// cut on a character boundary with an ellipsis where the rest was. Only the
+// display is cut: a row's stored path stays exact.
+std::string label_text(std::string_view text, Keep keep);
+
+// The message row after the last hit row when a reply held more hits than
+// are kept: "12,345 more hits not shown".
+std::string left_out_text(std::size_t left_out);
 
 // The score as a whole percentage: score * 100 in single precision, rounded
 // half to even, e.g. 0.125 -> "12%", -0.05 -> "-5%". A product that rounds

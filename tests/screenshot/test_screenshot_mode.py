@@ -21,16 +21,19 @@ import zlib
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(REPO / "tests" / "e2e"))
+import wayland_log  # noqa: E402
 WRAPPER = os.environ.get("FLINT_HEADLESS_SWAY", str(REPO / "scripts" / "with-headless-sway"))
 BINARY = os.environ.get("FLINTSEARCH_BINARY", "")
 RUN_TIMEOUT = 60  # seconds; a "does not hang" bound, not a timing goal
 
 # The grim stand-in: records its arguments (NUL-terminated), its parent's pid
-# (the launcher) and the compositor's window tree at the moment of capture.
+# (the launcher) and when it ran, in the microseconds of WAYLAND_DEBUG's
+# stamps (the wall clock, modulo 2^32).
 STUB_GRIM = """#!/bin/sh
 for a in "$@"; do printf '%s\\0' "$a"; done > "$STUB_DIR/argv"
 echo "$PPID" > "$STUB_DIR/ppid"
-swaymsg -t get_tree -r > "$STUB_DIR/tree.json" 2>/dev/null || true
+date +%s%6N > "$STUB_DIR/when"
 exit 0
 """
 
@@ -117,8 +120,9 @@ class ScreenshotModeTest(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.tmp, ignore_errors=True)
 
-    def run_launcher(self, args, size="1920x1080", stub_grim=True, watch_file=None):
-        env = dict(os.environ)
+    def run_launcher(self, args, size="1920x1080", stub_grim=True, watch_file=None,
+                     extra_env=None):
+        env = dict(os.environ, **(extra_env or {}))
         for name in ("WAYLAND_DISPLAY", "WAYLAND_SOCKET", "DISPLAY", "DBUS_SESSION_BUS_ADDRESS"):
             env.pop(name, None)
         env.update(
@@ -153,17 +157,23 @@ class ScreenshotModeTest(unittest.TestCase):
 
     def test_capture_runs_grim_after_map_and_exits_silently(self):
         result = self.run_launcher(
-            ["--screenshot", "search", "--output", "shots/today/s.png"])
+            ["--screenshot", "search", "--output", "shots/today/s.png"],
+            extra_env={"WAYLAND_DEBUG": "1"})
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(result.stderr, b"")
+        log_path = self.tmp / "wayland.log"
+        log_path.write_bytes(result.stderr)
+        self.assertEqual(wayland_log.without_wayland_lines(result.stderr.decode()), "")
         self.assertEqual(result.stdout, b"")
         argv = (self.stub_dir / "argv").read_bytes().split(b"\0")[:-1]
         self.assertEqual(argv, [b"-g", b"0,0 1920x1080", b"shots/today/s.png"])
         self.assertTrue((self.cwd / "shots" / "today").is_dir())
-        # At capture time the launcher's window is on screen.
-        launcher_pid = int((self.stub_dir / "ppid").read_text())
-        tree = (self.stub_dir / "tree.json").read_text()
-        self.assertIn(f'"pid": {launcher_pid}', tree)
+        # grim runs after the launcher's window showed its first frame,
+        # whichever kind of window it is.
+        log = wayland_log.WaylandLog(str(log_path)).poll()
+        self.assertTrue(log.frames, "the launcher never showed a frame")
+        grim_at = int((self.stub_dir / "when").read_text()) % wayland_log.WRAP
+        self.assertLess(wayland_log.since(log.frames[0], grim_at), wayland_log.WRAP // 2,
+                        "grim ran before the first frame")
 
     def test_size_options_reach_the_geometry(self):
         result = self.run_launcher(
