@@ -234,6 +234,30 @@ TEST(DecodeResponse, ReportsTheParsersDescriptionForInvalidJson) {
     }
 }
 
+TEST(DecodeResponse, KeepsTheFirstHitsAndCountsTheRestWhileCheckingThemAll) {
+    auto reply = [](std::size_t count, std::size_t bad_at) {
+        std::string text = R"({"type":"hits","hits":[)";
+        for (std::size_t i = 0; i < count; ++i) {
+            text += i == 0 ? "" : ",";
+            text += i == bad_at ? R"({"title":"t","path":"/p","snippet":""})"
+                                : R"({"title":"t","path":"/p/)" + std::to_string(i) +
+                                      R"(","snippet":"","score":0.5})";
+        }
+        return text + "]}";
+    };
+    const auto many = decode_response(reply(100'000, SIZE_MAX));
+    ASSERT_TRUE(many.has_value()) << many.error().description;
+    const auto& hits = std::get<Hits>(*many);
+    ASSERT_EQ(hits.hits.size(), MAX_KEPT_HITS);
+    EXPECT_EQ(hits.hits.back().path, "/p/" + std::to_string(MAX_KEPT_HITS - 1));
+    EXPECT_EQ(hits.left_out, 100'000 - MAX_KEPT_HITS);
+    EXPECT_EQ(std::get<Hits>(*decode_response(reply(3, SIZE_MAX))).left_out, 0u);
+    // A broken hit past the kept ones still fails the reply.
+    const auto broken = decode_response(reply(5000, 4000));
+    ASSERT_FALSE(broken.has_value());
+    EXPECT_EQ(broken.error().description, "missing field \"score\" in hits[4000]");
+}
+
 TEST(DecodeResponse, KeepsDescriptionsShortForHugeInput) {
     const std::string text =
         "{\"type\":\"error\",\"message\":\"" + std::string(100000, 'a') + "\xFF\"}";

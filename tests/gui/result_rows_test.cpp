@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -170,15 +171,29 @@ TEST_F(ResultRows, StatusAndOkLeaveTheListEmpty) {
     EXPECT_TRUE(rows(list_).empty());
 }
 
-TEST_F(ResultRows, EveryHitIsShownBeyondTheRequestedLimit) {
+TEST_F(ResultRows, ManyHitsArriveInBatchesAndWhatWasLeftOutIsCounted) {
     client::Hits hits;
-    for (int i = 0; i < 12; ++i) {
+    for (int i = 0; i < 120; ++i) {
         hits.hits.push_back(make_hit("t" + std::to_string(i), "/p/" + std::to_string(i), "", 0));
     }
+    hits.left_out = 1234;
     render_outcome(list_, client::Response{hits});
+    // The first batch at once, selected; the rest, in order, from idle.
+    const std::size_t first_batch = rows(list_).size();
+    EXPECT_GE(first_batch, 10u);
+    EXPECT_LT(first_batch, 120u);
+    EXPECT_EQ(gtk_list_box_get_selected_row(list_), gtk_list_box_get_row_at_index(list_, 0));
+    ASSERT_TRUE(gui_test::run_until([&] { return rows(list_).size() == 121; }));
     const auto shown = rows(list_);
-    ASSERT_EQ(shown.size(), 12u);
-    EXPECT_EQ(*hit_path(shown[11]), "/p/11");
+    EXPECT_EQ(*hit_path(shown[119]), "/p/119");
+    EXPECT_EQ(message_text(shown[120]), "1,234 more hits not shown");
+
+    // New rows stop the batches still to come.
+    render_outcome(list_, client::Response{hits});
+    render_outcome(list_, client::Response{client::Hits{{make_hit("n", "/new", "", 0)}}});
+    gui_test::run_for(std::chrono::milliseconds(200));
+    ASSERT_EQ(rows(list_).size(), 1u);
+    EXPECT_EQ(*hit_path(rows(list_)[0]), "/new");
 }
 
 TEST_F(ResultRows, ClearingDestroysTheRowsAndTheirPathCopies) {

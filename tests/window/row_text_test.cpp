@@ -6,6 +6,8 @@
 #include <limits>
 #include <string>
 
+#include "text.hpp"
+
 namespace flintsearch::window {
 namespace {
 
@@ -94,6 +96,53 @@ TEST(ParentFolder, DropsTheLastComponent) {
         SCOPED_TRACE(c.path);
         EXPECT_EQ(parent_folder(c.path), c.parent);
     }
+}
+
+TEST(LabelText, CutsHugeTextOnACharacterWithAnEllipsis) {
+    const std::string ellipsis = "\u2026";
+    const std::string euro = "\u20ac";  // three bytes
+    struct Row {
+        const char* name;
+        std::string text;
+        Keep keep;
+    };
+    const Row rows[] = {
+        {"ASCII, start kept", std::string(5000, 'a'), Keep::Start},
+        {"ASCII, end kept", std::string(5000, 'a') + "/name.pdf", Keep::End},
+        {"multi-byte, start kept",
+         [&] {
+             std::string t;
+             while (t.size() < 5000) t += euro;
+             return t;
+         }(),
+         Keep::Start},
+        {"multi-byte, end kept",
+         "x" +
+             [&] {
+                 std::string t;
+                 while (t.size() < 5000) t += euro;
+                 return t;
+             }(),
+         Keep::End},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string got = label_text(row.text, row.keep);
+        EXPECT_LE(got.size(), MAX_LABEL_BYTES);
+        EXPECT_GT(got.size(), MAX_LABEL_BYTES - 8);
+        EXPECT_TRUE(flint::is_valid_utf8(got));
+        if (row.keep == Keep::Start) {
+            ASSERT_TRUE(got.ends_with(ellipsis));
+            EXPECT_TRUE(row.text.starts_with(got.substr(0, got.size() - ellipsis.size())));
+        } else {
+            ASSERT_TRUE(got.starts_with(ellipsis));
+            EXPECT_TRUE(row.text.ends_with(got.substr(ellipsis.size())));
+        }
+    }
+    // Up to the bound, the text is the label.
+    const std::string fits(MAX_LABEL_BYTES, 'f');
+    EXPECT_EQ(label_text(fits, Keep::Start), fits);
+    EXPECT_EQ(label_text("", Keep::End), "");
 }
 
 }  // namespace
