@@ -36,19 +36,21 @@ std::string label_text(std::string_view text, Keep keep) {
     constexpr std::string_view ELLIPSIS = "\u2026";
     const std::size_t room = MAX_LABEL_BYTES - ELLIPSIS.size();
     // A cut never falls inside a UTF-8 sequence: it moves onto the nearest
-    // lead byte on the kept side.
+    // lead byte on the kept side, at most three bytes away (ill-formed text,
+    // which the decoder never hands on, is cut where it is).
     auto is_continuation = [&](std::size_t i) {
         return (static_cast<unsigned char>(text[i]) & 0xC0u) == 0x80u;
     };
     if (keep == Keep::Start) {
         std::size_t end = room;
-        while (end > 0 && is_continuation(end)) {
+        while (end > room - 3 && is_continuation(end)) {
             --end;
         }
         return std::string(text.substr(0, end)) + std::string(ELLIPSIS);
     }
     std::size_t start = text.size() - room;
-    while (start < text.size() && is_continuation(start)) {
+    const std::size_t latest = start + 3;
+    while (start < latest && is_continuation(start)) {
         ++start;
     }
     return std::string(ELLIPSIS) + std::string(text.substr(start));
