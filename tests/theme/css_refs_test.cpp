@@ -45,9 +45,9 @@ TEST(CssRefs, ScannerSeesWhatGtksTokenizerSees) {
          {"url x.png = u\\72l(x.png)", "url y = U\\52L( y )", "url z = \\75 rl(z)",
           "url w = \\u\\r\\l(w)"}},
         {"url(a\\)b) url(/*c*/)", {"url a)b = url(a\\)b)", "url /*c*/ = url(/*c*/)"}},
-        {"url(a b) url(\"a\" x) url(\"a\nb) c", {"url (malformed) = url(a b)",
-                                                "url (malformed) = url(\"a\" x)",
-                                                "url (malformed) = url(\"a\nb)"}},
+        {"url(a b) url(\"a\" x) url(\"a\nb) c",
+         {"url (malformed) = url(a b)", "url (malformed) = url(\"a\" x)",
+          "url (malformed) = url(\"a\nb)"}},
         {"a { width: 10url(x); } #url(y) url-x(z)", {}},
         {"a { content: \"open\n} b { background: url(b) }", {"url b = url(b)"}},
         {"x { -gtk-icon-source: -gtk-scaled(url(a), url('b')); }",
@@ -57,10 +57,9 @@ TEST(CssRefs, ScannerSeesWhatGtksTokenizerSees) {
         {"@\\69mport url(a;b.css); x{}", {"import a;b.css = @\\69mport url(a;b.css);"}},
         {"@import url(\"a.css\") screen and (x: \";\");",
          {"import trailing a.css = @import url(\"a.css\") screen and (x: \";\");"}},
-        {"@import 12px; @import \"z\"", {"import trailing (malformed) = @import 12px;",
-                                         "import z = @import \"z\""}},
-        {"a { @import \"x\"; b: url(y) }",
-         {"import nested x = @import \"x\";", "url y = url(y)"}},
+        {"@import 12px; @import \"z\"",
+         {"import trailing (malformed) = @import 12px;", "import z = @import \"z\""}},
+        {"a { @import \"x\"; b: url(y) }", {"import nested x = @import \"x\";", "url y = url(y)"}},
         {"a { @import \"x\" }", {"import nested x = @import \"x\" "}},
     };
     for (const auto& c : cases) {
@@ -71,11 +70,10 @@ TEST(CssRefs, ScannerSeesWhatGtksTokenizerSees) {
 
 TEST(CssRefs, ClosingEndsWhatTheTextLeavesOpen) {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"a{} b{c:d}", ""},        {"a { color: red", "}"},
-        {"a { x: rgb(1,", ")}"},   {"/* a", "*/"},
-        {"@define-color x red", ";"}, {"@define-color x rgb(1", ");"},
-        {"a, b", "{}"},            {"a{content:\"abc", "\"}"},
-        {"a{content:\"ab\\", "\\\"}"}, {"x \\", "\n{}"},
+        {"a{} b{c:d}", ""}, {"a { color: red", "}"},      {"a { x: rgb(1,", ")}"},
+        {"/* a", "*/"},     {"@define-color x red", ";"}, {"@define-color x rgb(1", ");"},
+        {"a, b", "{}"},     {"a{content:\"abc", "\"}"},   {"a{content:\"ab\\", "\\\"}"},
+        {"x \\", "\n{}"},
     };
     for (const auto& [css, closing] : cases) {
         SCOPED_TRACE(css);
@@ -180,8 +178,8 @@ TEST_F(CssVet, GeneratedTextHasNoDirectoryAndImportsShareOneSizeCap) {
 
     flint::CssVetLimits limits;
     limits.max_total = 20;
-    const auto capped = flint::vet_css("@import \"open.css\";@import \"open.css\";",
-                                       dir_ + "/main.css", limits);
+    const auto capped =
+        flint::vet_css("@import \"open.css\";@import \"open.css\";", dir_ + "/main.css", limits);
     EXPECT_EQ(capped.text, "\n.u { color: red}\n");
     EXPECT_EQ(capped.refusals,
               std::vector<std::string>{in_dir("ignoring @import \"open.css\" in $D/main.css: the "
