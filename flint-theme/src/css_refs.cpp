@@ -182,7 +182,7 @@ class Scanner {
             char32_t cp = 0;
             for (int n = 0; n < 6 && has(i_) && is_hex(s_[i_]); ++n, ++i_) {
                 const char c = s_[i_];
-                cp = cp * 16 + static_cast<char32_t>(is_digit(c)                ? c - '0'
+                cp = cp * 16 + static_cast<char32_t>(is_digit(c)              ? c - '0'
                                                      : (c >= 'a' && c <= 'f') ? c - 'a' + 10
                                                                               : c - 'A' + 10);
             }
@@ -630,9 +630,12 @@ class Vetter {
             out.append(css.substr(copied, ref.begin - copied));
             copied = ref.end;
             if (ref.kind == CssRefKind::Url) {
-                out += url(ref, name, base).value_or(std::string(css.substr(ref.begin, ref.end - ref.begin)));
-            } else {
-                import(ref, name, base, depth, out);
+                out += url(ref, name, base)
+                           .value_or(std::string(css.substr(ref.begin, ref.end - ref.begin)));
+            } else if (!import(ref, name, base, depth, out)) {
+                // A dropped rule leaves a blank: its neighbours must not
+                // join into a token ("url" + "(x)") GTK would read anew.
+                out += ' ';
             }
         }
         out.append(css.substr(copied));
@@ -642,8 +645,9 @@ class Vetter {
 
   private:
     void refuse(const CssRef& ref, const std::string& name, const std::string& why) {
-        const std::string what = ref.kind == CssRefKind::Url ? "url(\"" + shown(ref.target) + "\")"
-                                                             : "@import \"" + shown(ref.target) + "\"";
+        const std::string what = ref.kind == CssRefKind::Url
+                                     ? "url(\"" + shown(ref.target) + "\")"
+                                     : "@import \"" + shown(ref.target) + "\"";
         refusals.push_back("ignoring " + what + " in " + name + ": " + why);
     }
 
@@ -675,23 +679,24 @@ class Vetter {
         return "url(\"" + file_uri(*file.path) + "\")";
     }
 
-    void import(const CssRef& ref, const std::string& name, const std::optional<std::string>& base,
+    // Inlines the imported text into out; false when the rule is dropped.
+    bool import(const CssRef& ref, const std::string& name, const std::optional<std::string>& base,
                 int depth, std::string& out) {
         if (ref.nested || !ref.target) {
-            return;  // GTK ignores these: dropped unread
+            return false;  // GTK ignores these: dropped unread
         }
         const Target target = locate(*ref.target, base);
         if (target.kind == Target::Kind::Keep) {
-            return;  // data: and resource: stylesheets are not worth the exception
+            return false;  // data: and resource: stylesheets are not worth the exception
         }
         if (target.kind == Target::Kind::Refused) {
             refuse(ref, name, target.value);
-            return;
+            return false;
         }
         if (depth >= limits_.max_depth) {
             refuse(ref, name,
                    "imports nest more than " + std::to_string(limits_.max_depth) + " deep");
-            return;
+            return false;
         }
         const TrustedFile file = check_trusted_file(target.value, limits_.max_total - total_);
         if (!file.path) {
@@ -700,21 +705,22 @@ class Vetter {
                        ? "the imported stylesheets exceed " + std::to_string(limits_.max_total) +
                              " bytes"
                        : file.refusal);
-            return;
+            return false;
         }
         for (const std::string& open : chain_) {
             if (open == *file.path) {
                 refuse(ref, name, "it imports itself");
-                return;
+                return false;
             }
         }
         TrustedRead read = read_trusted_text_file(*file.path, limits_.max_total - total_);
         if (!read.text) {
-            refuse(ref, name, read.refusal.empty() ? "it cannot be read as UTF-8 text" : read.refusal);
-            return;
+            refuse(ref, name,
+                   read.refusal.empty() ? "it cannot be read as UTF-8 text" : read.refusal);
+            return false;
         }
         if (ref.trailing) {
-            return;  // GTK answers a media list with a syntax error and loads nothing
+            return false;  // GTK answers a media list with a syntax error and loads nothing
         }
         total_ += read.text->size();
         chain_.push_back(*file.path);
@@ -725,6 +731,7 @@ class Vetter {
         out += scan_css(*read.text).closing;
         out += '\n';
         chain_.pop_back();
+        return true;
     }
 
     const CssVetLimits& limits_;

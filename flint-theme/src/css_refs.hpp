@@ -53,9 +53,9 @@ CssScan scan_css(std::string_view css);
 
 // Limits on what vetting follows.
 struct CssVetLimits {
-    int max_depth = 8;                          // nested imports
-    std::size_t max_total = MAX_READ_BYTES;     // bytes of imported text, all files together
-    std::size_t max_image = MAX_READ_BYTES;     // bytes of one file named by url()
+    int max_depth = 8;                       // nested imports
+    std::size_t max_total = MAX_READ_BYTES;  // bytes of imported text, all files together
+    std::size_t max_image = MAX_READ_BYTES;  // bytes of one file named by url()
 };
 
 struct VettedCss {

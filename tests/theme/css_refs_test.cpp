@@ -123,10 +123,10 @@ TEST_F(CssVet, RefusedReferencesGoAndTheRestStays) {
     const std::vector<Case> cases = {
         {"a{} /* url(fifo) */", "a{} /* url(fifo) */", {}},
         {"@import \"fifo\"; a { color: red; }",
-         " a { color: red; }",
+         "  a { color: red; }",
          {"ignoring @import \"fifo\"" + in + "it is not a regular file"}},
         {"@import url(\"file:///dev/zero\");x{}",
-         "x{}",
+         " x{}",
          {"ignoring @import \"file:///dev/zero\"" + in + "it is writable by every user"}},
         {"a { background-image: url(fifo); }",
          "a { background-image: none; }",
@@ -143,18 +143,21 @@ TEST_F(CssVet, RefusedReferencesGoAndTheRestStays) {
          {}},
         {"@import \"open.css\"; .after{}", "\n.u { color: red}\n .after{}", {}},
         {"@import \"cyc1.css\";",
-         "\n\n .c2{}\n .c1{}\n",
+         "\n\n  .c2{}\n .c1{}\n",
          {"ignoring @import \"cyc1.css\" in $D/cyc2.css: it imports itself"}},
-        {"@import \"main.css\";", "", {"ignoring @import \"main.css\"" + in + "it imports itself"}},
+        {"@import \"main.css\";",
+         " ",
+         {"ignoring @import \"main.css\"" + in + "it imports itself"}},
         {"@import \"d0.css\";",
-         std::string(8, '\n') + std::string(8, '\n'),
+         std::string(8, '\n') + " " + std::string(8, '\n'),
          {"ignoring @import \"d8.css\" in $D/d7.css: imports nest more than 8 deep"}},
         {"@import \"missing.css\"; @import \"sub/inner.css\" screen; @import 1px; a { @import "
          "\"ok.png\"; }",
-         "   a {  }",
+         "      a {   }",
          {"ignoring @import \"missing.css\"" + in + "it does not exist"}},
+        {"a{b:url@import \"no\";(fifo)}", "a{b:url (fifo)}", {}},
         {"@import \"shared/x.css\";",
-         "",
+         " ",
          {"ignoring @import \"shared/x.css\"" + in + "$D/shared is writable by every user"}},
     };
     for (const auto& c : cases) {
@@ -180,7 +183,7 @@ TEST_F(CssVet, GeneratedTextHasNoDirectoryAndImportsShareOneSizeCap) {
     limits.max_total = 20;
     const auto capped =
         flint::vet_css("@import \"open.css\";@import \"open.css\";", dir_ + "/main.css", limits);
-    EXPECT_EQ(capped.text, "\n.u { color: red}\n");
+    EXPECT_EQ(capped.text, "\n.u { color: red}\n ");
     EXPECT_EQ(capped.refusals,
               std::vector<std::string>{in_dir("ignoring @import \"open.css\" in $D/main.css: the "
                                               "imported stylesheets exceed 20 bytes")});
