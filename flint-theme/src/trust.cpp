@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 
@@ -101,6 +102,40 @@ TrustedRead read_trusted_text_file(const std::string& path, std::size_t max_byte
     ::close(fd);
     if (result.text && !is_valid_utf8(*result.text)) {
         result.text.reset();
+    }
+    return result;
+}
+
+TrustedFile check_trusted_file(const std::string& path, std::size_t max_bytes) {
+    TrustedFile result;
+    const auto real = resolved(path);
+    if (!real) {
+        result.refusal = "it does not exist";
+        return result;
+    }
+    if (auto why = chain_untrusted_because(*real)) {
+        result.refusal = std::move(*why);
+        return result;
+    }
+    int fd;
+    do {
+        fd = ::open(real->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        result.refusal = "it cannot be opened: " + os_error_text(errno);
+        return result;
+    }
+    struct stat st {};
+    const bool stated = ::fstat(fd, &st) == 0;
+    ::close(fd);
+    if (!stated || !S_ISREG(st.st_mode)) {
+        result.refusal = "it is not a regular file";
+    } else if (static_cast<std::uintmax_t>(st.st_size) > max_bytes) {
+        result.refusal = "it is larger than " + std::to_string(max_bytes) + " bytes";
+    } else if (auto why = untrusted_because(st)) {
+        result.refusal = "it is " + *why;
+    } else {
+        result.path = *real;
     }
     return result;
 }

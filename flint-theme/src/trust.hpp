@@ -42,4 +42,19 @@ struct TrustedRead {
 // text nor refusal: callers fall back silently, as for any missing file.
 TrustedRead read_trusted_text_file(const std::string& path, std::size_t max_bytes = MAX_READ_BYTES);
 
+// What checking a file that another component opens by path found.
+struct TrustedFile {
+    std::optional<std::string> path;  // the resolved path that was checked, when it passes
+    std::string refusal;              // why it was refused; empty when it passes
+};
+
+// Checks a file that is handed on by path rather than read here (an image
+// a stylesheet names): it must exist, pass path_untrusted_because, and be a
+// regular file of at most max_bytes, judged on a descriptor opened without
+// blocking at the resolved path. Unlike read_trusted_text_file, a missing or
+// unopenable file is refused with a reason too. The file can still change
+// after the check; the directories above it are trusted, so only the user
+// (or root) could change it.
+TrustedFile check_trusted_file(const std::string& path, std::size_t max_bytes = MAX_READ_BYTES);
+
 }  // namespace flint

@@ -7,11 +7,15 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "css_rules.hpp"
@@ -54,6 +58,36 @@ void write_file(const fs::path& path, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
 }
+
+// Aborts the process unless it goes out of scope within the limit, so that a
+// load that blocks the main thread fails the test instead of hanging it.
+class Watchdog {
+  public:
+    explicit Watchdog(std::chrono::seconds limit)
+        : thread_([this, limit] {
+              std::unique_lock lock(mutex_);
+              if (!cv_.wait_for(lock, limit, [this] { return done_; })) {
+                  std::fprintf(stderr, "watchdog: the main thread is stuck\n");
+                  std::abort();
+              }
+          }) {}
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+    ~Watchdog() {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        cv_.notify_one();
+        thread_.join();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool done_ = false;
+    std::thread thread_;
+};
 
 class ThemeGtk : public ::testing::Test {
   protected:
@@ -264,6 +298,50 @@ TEST_F(ThemeGtk, SharedPlacesGetAPrivateThemeDirectoryAndNoUntrustedStylesheet) 
         "ignoring " + user.string() + ": " + fs::canonical(open_dir).string() +
             " is writable by every user",
         "ignoring " + theme_path_.string() + ": it is writable by every user"};
+    EXPECT_EQ(said, expected);
+    flint::set_reporter(nullptr);
+}
+
+// GTK opens what @import and url() name itself, with blocking reads: a FIFO
+// or /dev/zero there would freeze or kill the program. Such references are
+// refused with a line each, promptly, and the other rules still apply, in
+// the user stylesheet and in the theme file alike.
+TEST_F(ThemeGtk, ImportsAndImagesOfFifosAndDevicesAreRefusedAndTheRestApplies) {
+    std::vector<std::string> said;
+    flint::set_reporter([&said](std::string_view line) { said.emplace_back(line); });
+    TempDir dir;
+    const std::string fifo = "file://" + fs::canonical(dir.path()).string() + "/fifo";
+    ASSERT_EQ(::mkfifo((dir.path() / "fifo").c_str(), 0600), 0);
+    const std::string css = "@import url(\"" + fifo + "\");\n@import \"file:///dev/zero\";\n" +
+                            ".kept { color: red; }\n.vetted { background-image: url(\"" + fifo +
+                            "\"); }\n";
+    const std::string expected_rules =
+        parsed(".kept { color: red; }\n.vetted { background-image: none; }\n");
+    const auto user = dir.write("style.css", css);
+    write_file(theme_path_, css);
+
+    const Watchdog watchdog(std::chrono::seconds(8));
+    flint::ProviderSlot slot;
+    flint::load_user_css(user.string(), slot);
+    flint::install_theme();
+    GtkWidget* window = gtk_window_new();
+    gtk_widget_add_css_class(window, "vetted");
+    gtk_window_present(GTK_WINDOW(window));
+    EXPECT_TRUE(run_until([window] { return gtk_widget_get_mapped(window); }));
+    settle(300ms);
+    gtk_window_destroy(GTK_WINDOW(window));
+
+    EXPECT_EQ(rules_of(slot.get()), expected_rules);
+    EXPECT_EQ(rules_of(flint::theme_provider()), expected_rules);
+    std::vector<std::string> expected;
+    for (const std::string& origin : {user.string(), theme_path_.string()}) {
+        expected.push_back("ignoring @import \"" + fifo + "\" in " + origin +
+                           ": it is not a regular file");
+        expected.push_back("ignoring @import \"file:///dev/zero\" in " + origin +
+                           ": it is writable by every user");
+        expected.push_back("ignoring url(\"" + fifo + "\") in " + origin +
+                           ": it is not a regular file");
+    }
     EXPECT_EQ(said, expected);
     flint::set_reporter(nullptr);
 }

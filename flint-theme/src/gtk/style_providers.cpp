@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "css_refs.hpp"
 #include "gtk/theme.hpp"
 #include "report.hpp"
 #include "text.hpp"
@@ -41,14 +42,15 @@ GdkDisplay* require_display() {
     return display;
 }
 
-void install(const std::string& text, ProviderSlot& slot, GdkDisplay* display, guint priority) {
+void install(const std::string& text, const std::string& origin, ProviderSlot& slot,
+             GdkDisplay* display, guint priority) {
     if (slot.get() == nullptr) {
         slot.reset(gtk_css_provider_new());
-        slot.load(text);
+        slot.load(text, origin);
         gtk_style_context_add_provider_for_display(display, GTK_STYLE_PROVIDER(slot.get()),
                                                    priority);
     } else {
-        slot.load(text);
+        slot.load(text, origin);
     }
 }
 
@@ -70,13 +72,20 @@ void ProviderSlot::reset(GtkCssProvider* adopted) {
     has_loaded_ = false;
 }
 
-void ProviderSlot::load(const std::string& text) {
+void ProviderSlot::load(const std::string& text, const std::string& origin) {
     g_return_if_fail(provider_ != nullptr);
-    if (has_loaded_ && text == loaded_ && text.find("@import") == std::string::npos) {
+    // GTK never sees a reference that was not checked: imports arrive
+    // inlined, so the comparison below also notices an imported file that
+    // changed.
+    VettedCss vetted = vet_css(text, origin);
+    for (const std::string& refusal : vetted.refusals) {
+        report_once(refusal);
+    }
+    if (has_loaded_ && vetted.text == loaded_) {
         return;
     }
-    load_provider_text(provider_.get(), text);
-    loaded_ = text;
+    load_provider_text(provider_.get(), vetted.text);
+    loaded_ = std::move(vetted.text);
     has_loaded_ = true;
 }
 
@@ -89,15 +98,17 @@ void load_provider_text(GtkCssProvider* provider, const std::string& text) {
 }
 
 void apply_css(const std::string& text, ProviderSlot& slot) {
-    install(text, slot, require_display(), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    install(text, {}, slot, require_display(), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
 }
 
 void load_theme() {
-    auto text = read_stylesheet(theme_css_path());
-    if (!text) {
-        text = theme_css(load_palette());
+    const std::string path = theme_css_path();
+    if (const auto text = read_stylesheet(path)) {
+        install(*text, path, state().theme, require_display(),
+                GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    } else {
+        apply_css(theme_css(load_palette()), state().theme);
     }
-    apply_css(*text, state().theme);
 }
 
 void install_theme() {
@@ -128,7 +139,7 @@ void apply_app_css() {
 void load_user_css(const std::string& path, ProviderSlot& slot) {
     GdkDisplay* display = require_display();
     if (const auto text = read_stylesheet(path)) {
-        install(*text, slot, display, GTK_STYLE_PROVIDER_PRIORITY_USER);
+        install(*text, path, slot, display, GTK_STYLE_PROVIDER_PRIORITY_USER);
     } else if (slot.get() != nullptr) {
         slot.load("");
     }

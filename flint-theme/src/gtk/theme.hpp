@@ -75,10 +75,13 @@ class ProviderSlot {
     // reference to the one held before.
     void reset(GtkCssProvider* adopted);
 
-    // Loads text into the held provider, which must exist. Text identical to
-    // what this slot last loaded is not parsed again, unless it imports
-    // other files (they may have changed).
-    void load(const std::string& text);
+    // Loads text into the held provider, which must exist, after vet_css
+    // (css_refs.hpp) has checked every file it refers to; origin is the file
+    // the text came from, empty for generated text. Each refused reference
+    // is reported once (report_once) and the rest of the text still
+    // applies. Vetted text identical to what this slot last loaded is not
+    // parsed again; imported files are part of it, so a changed one is.
+    void load(const std::string& text, const std::string& origin = {});
 
   private:
     Ref<GtkCssProvider> provider_;
