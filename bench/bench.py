@@ -185,7 +185,7 @@ class Bench:
                              stderr=stderr, text=True, timeout=30, check=True).stdout.split()
         return int(out[0]), int(out[1])
 
-    def start_daemon(self, sandbox, hits=10, delay_ms=0, standin=False):
+    def start_daemon(self, sandbox, hits=10, delay_ms=0, standin=False, shape=None):
         log = os.path.join(sandbox.dir, "daemon.log")
         ready = os.path.join(sandbox.dir, "daemon.ready")
         for path in (log, ready):
@@ -196,6 +196,8 @@ class Bench:
         else:
             args = [sys.executable, self.daemon_script, "--socket", sandbox.socket, "--log", log,
                     "--hits", str(hits), "--delay-ms", str(delay_ms), "--ready-file", ready]
+            if shape:
+                args += ["--shape", shape]
         process = self.spawn(args, sandbox.env, stdout=subprocess.DEVNULL,
                              stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 10
@@ -495,6 +497,49 @@ class Bench:
         self.stop(daemon)
         self.results[f"rows{hits}"] = latencies
 
+    # -- 8: replies of any size ---------------------------------------------
+
+    def replies(self):
+        """For each shape of reply: the longest main-loop iteration from the
+        reply to the last row, the launcher's peak resident memory, and how
+        long Escape then takes to end it."""
+        shapes = ["hits:10", "hits:1000", "hits:100000", "snippet-10mb", "empty-hits-60mib"]
+        figures = {}
+        for shape in shapes:
+            sandbox = Sandbox(self.root, "reply-" + shape.replace(":", "-"), self.bus_address)
+            sandbox.no_caret_blink()
+            daemon, log = self.start_daemon(sandbox, shape=shape)
+            stalls = os.path.join(sandbox.dir, "loop.log")
+            launcher, _, wayland = self.start_logged(
+                sandbox, [self.binary], "launcher",
+                extra_env={"LD_PRELOAD": self.shim, "BENCH_LOOP_LOG": stalls,
+                           "BENCH_LOOP_THRESHOLD_US": "1000"})
+            wayland.wait_frame(process=launcher)
+            time.sleep(0.5)
+            self.type_word("q", sandbox.env)
+            entry = self.wait_entries(log, 1, timeout=60)[0]
+            reply = entry["reply_us"] % WRAP
+            time.sleep(3.0)  # decoding and every batch of rows
+            with open(f"/proc/{launcher.pid}/status") as f:
+                peak = next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
+            start = time.monotonic()
+            subprocess.run(["wtype", "-k", "Escape"], env=sandbox.env, timeout=20)
+            try:
+                launcher.wait(timeout=20)
+                escape_ms = (time.monotonic() - start) * 1000
+            except subprocess.TimeoutExpired:
+                escape_ms = None
+                self.stop(launcher)
+            self.stop(daemon)
+            longest = 0.0
+            with open(stalls) as f:
+                for line in f:
+                    begin, length = (int(v) for v in line.split())
+                    if since(reply, begin % WRAP) < WRAP // 2:
+                        longest = max(longest, length / 1000)
+            figures[shape] = (longest, peak / 1024, escape_ms)
+        self.results["replies"] = figures
+
     # -- 7: decoding -------------------------------------------------------
 
     def decoding(self):
@@ -590,6 +635,12 @@ class Bench:
             out.append(f"main loop while typing: longest iteration {fmt(longest)} ms, "
                        f"{over} over 16 ms, {sum(1 for v in its if v > 4)} over 4 ms "
                        f"(goal: none over 16 ms)")
+        if "replies" in r:
+            out.append("replies of any size (goals: longest iteration <= 50 ms, peak RSS <= 256 MiB):")
+            out.append(f"  {'reply':18}{'longest iteration':>20}{'peak RSS':>12}{'Escape':>10}")
+            for shape, (longest, peak, escape) in r["replies"].items():
+                out.append(f"  {shape:18}{fmt(longest) + ' ms':>20}{fmt(peak) + ' MiB':>12}"
+                           f"{(fmt(escape) + ' ms') if escape is not None else 'never':>10}")
         if "decode" in r:
             out.append("reply decoding:")
             out.extend("  " + line for line in r["decode"])
@@ -604,6 +655,7 @@ def main():
     parser.add_argument("--runs", type=int, default=None)
     parser.add_argument("--quick", action="store_true")
     parser.add_argument("--no-bus", action="store_true")
+    parser.add_argument("--only", help="run only the steps whose title contains this text")
     args = parser.parse_args()
     if args.runs is None:
         args.runs = 3 if args.quick else 9
@@ -622,8 +674,11 @@ def main():
                  ("reply to rows, 10 hits", lambda: bench.reply_to_rows(10, args.row_samples)),
                  ("reply to rows, 1000 hits",
                   lambda: bench.reply_to_rows(1000, max(2, args.row_samples // 3))),
-                 ("reply decoding", bench.decoding)]
+                 ("reply decoding", bench.decoding),
+                 ("replies of any size", bench.replies)]
         for title, step in steps:
+            if args.only and args.only not in title:
+                continue
             print(f"bench: {title} ...", file=sys.stderr, flush=True)
             step()
         bench.report()

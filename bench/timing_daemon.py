@@ -2,7 +2,7 @@
 """A daemon for scripts/bench that time-stamps what it sees.
 
     timing_daemon.py --socket PATH --log FILE [--hits N] [--delay-ms D]
-                     [--ready-file FILE]
+                     [--shape NAME] [--ready-file FILE]
 
 Speaks the launcher's protocol (one request line, one reply line per
 connection) and answers every query with N hits (default 10) after D ms;
@@ -11,6 +11,9 @@ For each connection it appends one JSON line to the log:
 {"arrive_us": ..., "reply_us": ..., "query": ...}, both times CLOCK_REALTIME
 microseconds: when the request's line feed had arrived, and just before the
 reply was written. SIGTERM stops it. Python 3 standard library only.
+
+--shape answers every query with one of the replies a hostile or buggy
+daemon could send instead (see SHAPES).
 """
 import argparse
 import json
@@ -31,14 +34,37 @@ def hits_reply(count, query):
     return (json.dumps({"type": "hits", "hits": hits}, separators=(",", ":")) + "\n").encode()
 
 
+def shaped_reply(name):
+    hit = {"title": "Report", "path": "/home/u/Documents/report.pdf",
+           "snippet": "Revenue grew.", "score": 0.5}
+    if name.startswith("hits:"):
+        count = int(name[5:])
+        hits = [dict(hit, title=f"Report {i}", path=f"/home/u/Documents/report-{i}.pdf")
+                for i in range(count)]
+    elif name == "snippet-10mb":
+        hits = [dict(hit, snippet="word " * (2 * 1024 * 1024))]
+    elif name == "empty-hits-60mib":
+        empty = '{"title":"","path":"","snippet":"","score":0}'
+        count = 60 * 1024 * 1024 // (len(empty) + 1)
+        return ('{"type":"hits","hits":[' + ",".join([empty] * count) + "]}\n").encode()
+    else:
+        raise SystemExit(f"timing_daemon.py: unknown shape {name!r}")
+    return (json.dumps({"type": "hits", "hits": hits}, separators=(",", ":")) + "\n").encode()
+
+
+SHAPES = ("hits:10", "hits:1000", "hits:100000", "snippet-10mb", "empty-hits-60mib")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--socket", required=True)
     parser.add_argument("--log", required=True)
     parser.add_argument("--hits", type=int, default=10)
     parser.add_argument("--delay-ms", type=int, default=0)
+    parser.add_argument("--shape")
     parser.add_argument("--ready-file")
     args = parser.parse_args()
+    shaped = shaped_reply(args.shape) if args.shape else None
 
     lock = threading.Lock()
     log = open(args.log, "a", buffering=1)
@@ -56,7 +82,7 @@ def main():
                 query = json.loads(data.split(b"\n", 1)[0]).get("query")
             except ValueError:
                 query = None
-            reply = hits_reply(args.hits, query)
+            reply = shaped if shaped is not None else hits_reply(args.hits, query)
             if args.delay_ms:
                 time.sleep(args.delay_ms / 1000)
             sent = time.time_ns() // 1000

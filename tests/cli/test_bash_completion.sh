@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Runs the bash completion for command lines as typed up to <TAB> and checks
+# what it offers.
+#   test_bash_completion.sh COMPLETION_FILE
+set -uo pipefail
+# shellcheck source=/dev/null
+source "$1"
+cd "$(mktemp -d)" || exit 1
+touch shot.png notes.txt
+failures=0
+
+# complete "WORDS..." EXPECTED: the last word is the one being completed.
+check() {
+    local expected=$2
+    read -r -a COMP_WORDS <<<"$1"
+    [[ $1 == *" " ]] && COMP_WORDS+=("")
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    COMPREPLY=()
+    _flintsearch
+    local got="${COMPREPLY[*]}"
+    if [ "$got" != "$expected" ]; then
+        echo "FAIL: '$1<TAB>' offered '$got', expected '$expected'"
+        failures=$((failures + 1))
+    else
+        echo "ok: '$1<TAB>' -> '$got'"
+    fi
+}
+
+check "flintsearch --scr" "--screenshot"
+check "flintsearch --screenshot " "search"
+check "flintsearch --screenshot s" "search"
+check "flintsearch --screenshot=" "--screenshot=search"
+check "flintsearch --screenshot =" "search"      # as bash splits it at "="
+check "flintsearch --output = no" "notes.txt"
+check "flintsearch --h" "--height --help"
+check "flintsearch -" "--screenshot --output --width --height -h --help"
+check "flintsearch --output sh" "shot.png"
+check "flintsearch --width " ""
+[ "$(complete -p flintsearch)" = "complete -F _flintsearch flintsearch" ] || {
+    echo "FAIL: not registered for flintsearch"
+    failures=$((failures + 1))
+}
+exit $((failures > 0))
