@@ -497,6 +497,61 @@ class Bench:
         self.stop(daemon)
         self.results[f"rows{hits}"] = latencies
 
+    # -- 9: the resident instance -------------------------------------------
+
+    def resident(self):
+        """With flintsearch-resident running: exec of flintsearch until the
+        resident's next frame (the opening press), exec to exit of the press
+        that hides it, and the resident's memory and CPU while hidden."""
+        sandbox = Sandbox(self.root, "resident", self.bus_address)
+        sandbox.no_caret_blink()
+        daemon, _ = self.start_daemon(sandbox, standin=True)
+        resident_binary = os.path.join(os.path.dirname(self.binary), "flintsearch-resident")
+        resident, _, wayland = self.start_logged(sandbox, [resident_binary], "resident")
+        socket_path = os.path.join(sandbox.runtime, "flintsearch-resident.sock")
+        deadline = time.monotonic() + 15
+        while not os.path.exists(socket_path):
+            if resident.poll() is not None or time.monotonic() > deadline:
+                raise BenchError("the resident did not come up")
+            time.sleep(0.01)
+        time.sleep(1.0)
+        opening, hiding = [], []
+        for run in range(self.args.runs + 1):
+            stamp = os.path.join(sandbox.dir, f"press{run}.stamp")
+            subprocess.run([self.run_tool, "stamp", stamp, "--", self.binary], env=sandbox.env,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=10,
+                           check=True)
+            with open(stamp) as f:
+                pressed = int(f.read()) % WRAP
+            frame = wayland.wait_frame(after_us=pressed, process=resident)
+            time.sleep(self.args.settle)
+            elapsed, status = self.timed([self.binary], sandbox.env)
+            deadline = time.monotonic() + 5
+            while wayland.shown() is not None:
+                if time.monotonic() > deadline:
+                    raise BenchError("the resident's window did not hide")
+                time.sleep(0.005)
+            if run > 0:
+                opening.append(since(pressed, frame) / 1000)
+                hiding.append(elapsed / 1000)
+            time.sleep(0.2)
+        time.sleep(1.0)
+        memory = self.memory(resident.pid)
+
+        def cpu_ticks():
+            with open(f"/proc/{resident.pid}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            return int(fields[11]) + int(fields[12])  # utime + stime
+
+        before, start = cpu_ticks(), time.monotonic()
+        time.sleep(5.0)
+        ticks = cpu_ticks() - before
+        cpu = ticks / os.sysconf("SC_CLK_TCK") / (time.monotonic() - start) * 100
+        self.stop(resident)
+        self.stop(daemon)
+        self.results["resident"] = {"opening": opening, "hiding": hiding, "memory": memory,
+                                    "cpu": cpu, "ticks": ticks}
+
     # -- 8: replies of any size ---------------------------------------------
 
     def replies(self):
@@ -635,6 +690,15 @@ class Bench:
             out.append(f"main loop while typing: longest iteration {fmt(longest)} ms, "
                        f"{over} over 16 ms, {sum(1 for v in its if v > 4)} over 4 ms "
                        f"(goal: none over 16 ms)")
+        if "resident" in r:
+            res = r["resident"]
+            out.append(f"resident: opening press (exec of flintsearch to the resident's next "
+                       f"frame) median {fmt(median(res['opening']))} ms "
+                       f"(min {fmt(min(res['opening']))}, max {fmt(max(res['opening']))}); "
+                       f"hiding press median {fmt(median(res['hiding']))} ms (goal <= 5 ms)")
+            out.append(f"  hidden: RSS {fmt(res['memory'].get('Rss'))} MiB, PSS "
+                       f"{fmt(res['memory'].get('Pss'))} MiB, CPU {fmt(res['cpu'], 2)} % "
+                       f"over 5 s ({res['ticks']} clock ticks; goal 0 %)")
         if "replies" in r:
             out.append("replies of any size (goals: longest iteration <= 50 ms, peak RSS <= 256 MiB):")
             out.append(f"  {'reply':18}{'longest iteration':>20}{'peak RSS':>12}{'Escape':>10}")
@@ -675,7 +739,8 @@ def main():
                  ("reply to rows, 1000 hits",
                   lambda: bench.reply_to_rows(1000, max(2, args.row_samples // 3))),
                  ("reply decoding", bench.decoding),
-                 ("replies of any size", bench.replies)]
+                 ("replies of any size", bench.replies),
+                 ("the resident instance", bench.resident)]
         for title, step in steps:
             if args.only and args.only not in title:
                 continue

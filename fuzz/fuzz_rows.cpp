@@ -31,9 +31,9 @@ void check_label(std::string_view text, Keep keep) {
     FUZZ_CHECK(got.size() <= MAX_LABEL_BYTES);
     // At most one UTF-8 sequence less than the room there is.
     FUZZ_CHECK(got.size() + 3 >= MAX_LABEL_BYTES);
-    const std::string_view kept = keep == Keep::Start
-                                      ? std::string_view(got).substr(0, got.size() - ELLIPSIS.size())
-                                      : std::string_view(got).substr(ELLIPSIS.size());
+    const std::string_view kept =
+        keep == Keep::Start ? std::string_view(got).substr(0, got.size() - ELLIPSIS.size())
+                            : std::string_view(got).substr(ELLIPSIS.size());
     if (keep == Keep::Start) {
         FUZZ_CHECK(std::string_view(got).ends_with(ELLIPSIS));
         FUZZ_CHECK(text.starts_with(kept));

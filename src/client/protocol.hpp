@@ -31,7 +31,7 @@ struct Hit {
 // The most hits a reply keeps, in the daemon's order: more than anyone
 // scrolls through, and few enough that their rows are built in a blink. The
 // decoder still checks every hit after them; it only counts them.
-inline constexpr std::size_t MAX_KEPT_HITS = 1000;
+inline constexpr std::size_t MAX_KEPT_HITS = 300;
 
 struct Hits {
     std::vector<Hit> hits;
