@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Measures the launcher beside a GTK 4 floor and other launchers.
 
-    bench.py --build DIR [--runs N] [--quick] [--no-bus]
+    bench.py --build DIR [--runs N] [--quick] [--no-bus] [--only TEXT]
 
 Runs inside a private headless compositor (scripts/bench starts it) and
 prints one table. What it measures, and how:
@@ -25,7 +25,7 @@ prints one table. What it measures, and how:
   window), so neither pays for GTK's libraries.
 - Keystroke to request: from the last key press of a typed word (wtype's
   own WAYLAND_DEBUG stamp of its virtual-keyboard request) to the arrival of
-  the request's line feed at timing_daemon.py.
+  the request's line feed at the stand-in daemon (its --timing-log).
 - Reply to rows: from just before the daemon writes its reply to the next
   frame commit on the launcher's surface (caret blinking off; every reply
   has other titles, since rows identical to those on screen need no frame).
@@ -35,6 +35,13 @@ prints one table. What it measures, and how:
   typing with searches in flight (from the end of a first warm-up word to
   the last rendered reply), from the bench_loop_shim.so preload.
 - Reply decoding: bench_decode (decode_response and send_request_to).
+- Replies of any size (the stand-in's --shape: 10, 1,000 and 100,000 hits,
+  one hit with a 10 MB snippet line, 60 MiB of empty hits): the longest
+  main-loop iteration from the reply on, the launcher's peak RSS (VmHWM)
+  3 s later, and how long Escape then takes to end it.
+- The resident: with flintsearch-resident running, exec of flintsearch
+  until the resident's next frame (the opening press), exec to exit of the
+  press that hides it, and the hidden resident's Rss/Pss and CPU over 5 s.
 """
 import argparse
 import json
@@ -122,7 +129,6 @@ class Bench:
         self.shim = os.path.join(self.build, "bench", "bench_loop_shim.so")
         self.decoder = os.path.join(self.build, "bench", "bench_decode")
         self.standin = os.path.join(ROOT, "tests", "standin", "flintmill_standin.py")
-        self.daemon_script = os.path.join(HERE, "timing_daemon.py")
         self.root = tempfile.mkdtemp(prefix="flint-bench-")
         self.bus = None
         self.bus_address = None
@@ -191,13 +197,10 @@ class Bench:
         for path in (log, ready):
             if os.path.exists(path):
                 os.unlink(path)
-        if standin:
-            args = [sys.executable, self.standin, "--socket", sandbox.socket, "--ready-file", ready]
-        else:
-            args = [sys.executable, self.daemon_script, "--socket", sandbox.socket, "--log", log,
-                    "--hits", str(hits), "--delay-ms", str(delay_ms), "--ready-file", ready]
-            if shape:
-                args += ["--shape", shape]
+        args = [sys.executable, self.standin, "--socket", sandbox.socket, "--ready-file", ready]
+        if not standin:
+            args += ["--timing-log", log, "--delay-ms", str(delay_ms)]
+            args += ["--shape", shape] if shape else ["--hits", str(hits)]
         process = self.spawn(args, sandbox.env, stdout=subprocess.DEVNULL,
                              stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 10
@@ -361,16 +364,6 @@ class Bench:
 
     # -- 4 and 6: keystroke to request, main-loop stalls -----------------
 
-    def wait_mapped(self, pid, timeout=15.0):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            tree = subprocess.run(["swaymsg", "-t", "get_tree", "-r"], capture_output=True,
-                                  text=True, timeout=10).stdout
-            if re.search(rf'"pid":\s*{pid}\b', tree):
-                return
-            time.sleep(0.05)
-        raise BenchError("the launcher did not map")
-
     def type_word(self, text, env):
         """Types text with wtype; returns the stamp (µs mod 2^32) of the last
         key press request wtype sent."""
@@ -412,11 +405,13 @@ class Bench:
         # being typed: searches are in flight as the user types.
         daemon, log = self.start_daemon(sandbox, hits=10, delay_ms=60)
         stalls = os.path.join(sandbox.dir, "loop.log")
-        env = dict(sandbox.env, LD_PRELOAD=self.shim, BENCH_LOOP_LOG=stalls,
-                   BENCH_LOOP_THRESHOLD_US="1000")
-        launcher = self.spawn([self.binary], env, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL)
-        self.wait_mapped(launcher.pid)
+        # Its Wayland log tells when the window is up, whichever kind it is
+        # (a layer surface is not in sway's tree).
+        launcher, _, wayland = self.start_logged(
+            sandbox, [self.binary], "launcher",
+            extra_env={"LD_PRELOAD": self.shim, "BENCH_LOOP_LOG": stalls,
+                       "BENCH_LOOP_THRESHOLD_US": "1000"})
+        wayland.wait_frame(process=launcher)
         time.sleep(0.5)
         words = ["quarterly", "report", "revenue", "hosting", "support", "draft", "costs",
                  "third", "growth", "flat", "summary", "budget"]

@@ -232,7 +232,11 @@ std::variant<Cli, ParseExit> parse_arguments(const std::vector<std::string>& arg
             if (!flint::is_valid_utf8(arg)) {
                 return unexpected_argument(name, arg);
             }
-            return unexpected_argument(name, "-" + std::string(first_code_point(arg.substr(1))));
+            // Appended rather than "-" + ...: GCC 12 at -O2 warns (wrongly,
+            // -Wrestrict) about the concatenation.
+            std::string flag = "-";
+            flag += first_code_point(arg.substr(1));
+            return unexpected_argument(name, flag);
         }
 
         const std::size_t eq = arg.find('=');

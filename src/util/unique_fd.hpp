@@ -2,6 +2,7 @@
 // writing to a descriptor.
 #pragma once
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,11 +45,13 @@ class UniqueFd {
     int fd_ = -1;
 };
 
-// Writes all of bytes, repeating interrupted and short writes; false when
-// the descriptor refuses (the rest is then unwritten).
-inline bool write_all(int fd, std::string_view bytes) {
+// Hands all of bytes to write_some(data, size) (a write(2)-like call),
+// repeating interrupted and short writes; false when the descriptor refuses
+// (the rest is then unwritten).
+template <class WriteSome>
+bool write_fully(std::string_view bytes, WriteSome write_some) {
     while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        const ssize_t n = write_some(bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -58,6 +61,18 @@ inline bool write_all(int fd, std::string_view bytes) {
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
     return true;
+}
+
+inline bool write_all(int fd, std::string_view bytes) {
+    return write_fully(
+        bytes, [fd](const char* data, std::size_t size) { return ::write(fd, data, size); });
+}
+
+// The same on a socket, without SIGPIPE when the peer has gone.
+inline bool send_all(int fd, std::string_view bytes) {
+    return write_fully(bytes, [fd](const char* data, std::size_t size) {
+        return ::send(fd, data, size, MSG_NOSIGNAL);
+    });
 }
 
 }  // namespace flintsearch::util

@@ -26,41 +26,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "temp_dir.hpp"
+
 namespace flintsearch::fault_test {
 
-// A fresh directory under /tmp (mode 0777 when `shared`, so that an
-// unprivileged child can work in it), removed with its contents at the end.
-class TempDir {
-  public:
-    explicit TempDir(bool shared = false) {
-        std::string name = "/tmp/flint-faults.XXXXXX";
-        if (::mkdtemp(name.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = name;
-        if (shared) {
-            ::chmod(name.c_str(), 0777);
-        }
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    ~TempDir() {
-        // Modes set by a test must not keep the clean-up out.
-        std::error_code ignored;
-        for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
-             it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-            if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
-                ::chmod(it->path().c_str(), 0700);
-            }
-        }
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& path() const { return path_; }
-    std::string str() const { return path_.string(); }
-
-  private:
-    std::filesystem::path path_;
-};
+using TempDir = test::TempDir;
 
 // Drops every privilege for good: to "nobody" when running as root.
 // Returns false when that fails (the child must then not go on).

@@ -28,35 +28,9 @@ GtkApplication* test_application() {
     return app;
 }
 
-bool run_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        if (!g_main_context_iteration(nullptr, FALSE)) {
-            g_usleep(1000);
-        }
-    }
-    return true;
-}
-
 void run_for(std::chrono::milliseconds duration) {
     const auto deadline = std::chrono::steady_clock::now() + duration;
     run_until([&] { return std::chrono::steady_clock::now() >= deadline; }, duration + 1s);
-}
-
-TempDir::TempDir() {
-    std::string name = (std::filesystem::temp_directory_path() / "flint-gui.XXXXXX").string();
-    if (mkdtemp(name.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = name;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
 }
 
 std::vector<GtkWidget*> children(GtkWidget* widget) {

@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "main_loop.hpp"
 #include "scoped_env.hpp"
+#include "temp_dir.hpp"
 
 namespace flintsearch::gui_test {
 
@@ -22,27 +24,12 @@ using namespace std::chrono_literals;
 // created on first use and kept for the whole test program.
 GtkApplication* test_application();
 
-// Iterates the default main context until condition() holds or the timeout
-// passes; returns whether it held. Never blocks longer than a few ms per
-// iteration, so timers and child watches keep running.
-bool run_until(const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+using test::run_until;  // the shared main-loop pump
 
 // Iterates the default main context for the given time.
 void run_for(std::chrono::milliseconds duration);
 
-// A fresh directory removed with everything in it at the end of the scope.
-class TempDir {
-  public:
-    TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    ~TempDir();
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
+using test::TempDir;
 
 using flintsearch::test::ScopedEnv;
 

@@ -12,14 +12,11 @@
 #include <sstream>
 #include <string>
 
+#include "temp_dir.hpp"
+
 namespace {
 
-std::string read_all(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using flintsearch::test::read_file;
 
 class ScreenshotViewTest : public ::testing::Test {
   protected:
@@ -93,12 +90,12 @@ TEST_F(ScreenshotViewTest, MappedWindowIsCapturedAfterTheDelayAndTheProcessEnds)
     EXPECT_EXIT(run_window({"search", "shots/s.png", 1280, 720}), ::testing::ExitedWithCode(0),
                 "^$");
     using namespace std::string_literals;
-    EXPECT_EQ(read_all(dir_ + "/argv"),
+    EXPECT_EQ(read_file(dir_ + "/argv"),
               "-g\0"
               "0,0 1280x720\0"
               "shots/s.png\0"s);
-    const long long mapped = std::stoll(read_all(dir_ + "/mapped-at"));
-    const long long ran = std::stoll(read_all(dir_ + "/ran-at"));
+    const long long mapped = std::stoll(read_file(dir_ + "/mapped-at"));
+    const long long ran = std::stoll(read_file(dir_ + "/ran-at"));
     // Real time on both sides; the lower bound is what matters here.
     EXPECT_GE(ran - mapped, 290'000'000LL);
 }

@@ -10,22 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "main_loop.hpp"
+
 namespace {
 
 using namespace std::chrono_literals;
 
-bool run_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        if (!g_main_context_iteration(nullptr, FALSE)) {
-            g_usleep(1000);
-        }
-    }
-    return true;
-}
+using flintsearch::test::run_until;
 
 // Runs a helper tool to completion; the compositor queues what it sends
 // for this process, which reads it in the next main-loop iterations.

@@ -23,7 +23,7 @@ class Binary : public testing::Test {
         args.insert(args.begin(), std::move(argv0));
         return test::run_captured(
             FLINTSEARCH_BINARY, std::move(args),
-            test::environment_with({"XDG_RUNTIME_DIR=" + runtime_.path(), "PATH=" + kill_.bin_dir(),
+            test::environment_with({"XDG_RUNTIME_DIR=" + runtime_.str(), "PATH=" + kill_.bin_dir(),
                                     "WAYLAND_DISPLAY", "DISPLAY"}),
             scratch_);
     }
@@ -122,7 +122,7 @@ class LoneBinary : public Binary {
     RunResult run_lone() {
         return test::run_captured(
             binary(), {binary()},
-            test::environment_with({"XDG_RUNTIME_DIR=" + runtime_.path(), "PATH=" + kill_.bin_dir(),
+            test::environment_with({"XDG_RUNTIME_DIR=" + runtime_.str(), "PATH=" + kill_.bin_dir(),
                                     "WAYLAND_DISPLAY", "DISPLAY"}),
             scratch_);
     }

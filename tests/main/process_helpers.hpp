@@ -17,32 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "temp_dir.hpp"
 #include "text.hpp"
 
 extern char** environ;
 
 namespace flintsearch::test {
-
-// A fresh directory under /tmp, removed with everything in it.
-class TempDir {
-  public:
-    TempDir() {
-        char tmpl[] = "/tmp/flintsearch-test-XXXXXX";
-        const char* made = mkdtemp(tmpl);
-        path_ = made != nullptr ? made : "";
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
 
 inline void write_file(const std::string& path, const std::string& bytes, mode_t mode = 0644) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
@@ -167,7 +147,7 @@ class KillRecorder {
                        "exit 0\n",
                    0755);
     }
-    const std::string& bin_dir() const { return dir_.path(); }
+    std::string bin_dir() const { return dir_.str(); }
     std::string log() const { return dir_.file("kill.log"); }
     // The argument lines of every run so far.
     std::vector<std::string> calls() const {

@@ -19,18 +19,14 @@
 #include <vector>
 
 #include "scoped_env.hpp"
+#include "temp_dir.hpp"
 
 namespace fs = flintsearch::screenshot;
 using namespace std::chrono_literals;
 
 namespace {
 
-std::string read_all(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using flintsearch::test::read_file;
 
 bool exists(const std::string& path) {
     struct stat st {};
@@ -107,7 +103,7 @@ class CaptureTest : public ::testing::Test {
     }
 
     std::string record() const { return root_ + "/argv"; }
-    std::vector<std::string> recorded_args() const { return split_nul(read_all(record())); }
+    std::vector<std::string> recorded_args() const { return split_nul(read_file(record())); }
 
     std::string root_, bin_, cwd_, old_cwd_;
     std::optional<ScopedEnv> path_;
@@ -317,10 +313,10 @@ TEST_F(CaptureTest, EscapedGrandchildHoldingThePipesDoesNotBlockTheCaller) {
     EXPECT_TRUE(outcome.success);
     EXPECT_EQ(outcome.stderr_bytes, "early\n");
     EXPECT_LT(elapsed.count(), 5.0);
-    for (int i = 0; i < 100 && read_all(pid_file).empty(); ++i) {
+    for (int i = 0; i < 100 && read_file(pid_file).empty(); ++i) {
         std::this_thread::sleep_for(20ms);
     }
-    if (const std::string pid = read_all(pid_file); !pid.empty()) {
+    if (const std::string pid = read_file(pid_file); !pid.empty()) {
         ::kill(std::stoi(pid), SIGKILL);
     }
 }

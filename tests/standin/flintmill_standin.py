@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """A stand-in for the flintmill daemon, for tests and demos.
 
-    flintmill_standin.py --socket PATH [--script FILE | --corpus DIR]
-                         [--log FILE] [--ready-file FILE]
+    flintmill_standin.py --socket PATH
+                         [--script FILE | --corpus DIR | --hits N | --shape NAME]
+                         [--delay-ms D] [--log FILE] [--timing-log FILE]
+                         [--ready-file FILE]
 
 Listens on the Unix socket PATH (a stale socket there is removed first) and
 serves every connection in a thread of its own: it reads one request line
@@ -33,6 +35,15 @@ they arrive, and answers with one reply line.
                An action without a reply answers like the corpus mode.
 --corpus DIR   ranks the text files (.txt, .md, source code) and PDF files
                under DIR by word overlap with the query, score 0 to 1.
+--hits N       answers every query with N hits whose titles repeat the query
+               (so every reply looks different); for the bench.
+--shape NAME   answers every query with one of the replies a hostile or buggy
+               daemon could send (SHAPES: "hits:COUNT", "snippet-10mb",
+               "empty-hits-60mib"); for the bench.
+--delay-ms D   waits D ms before every reply.
+--timing-log   appends one JSON line per connection: {"arrive_us", "reply_us",
+               "query"}, CLOCK_REALTIME microseconds when the request's line
+               feed had arrived and just before the reply was written.
 --ready-file   written (atomically) once the socket is listening.
 
 Without --script or --corpus every query gets an empty list of hits. Status
@@ -268,6 +279,33 @@ def rank(docs, query, limit):
 
 
 # ---------------------------------------------------------------------------
+# Synthetic replies for the bench.
+
+SHAPES = ("hits:COUNT", "snippet-10mb", "empty-hits-60mib")
+
+
+def hits_reply(count, query):
+    hits = [{"title": f"{query} {i}", "path": f"/home/u/Documents/report-{i}.pdf",
+             "snippet": "Revenue grew in the third quarter while costs stayed flat.",
+             "score": round(1.0 - i / (count + 1), 4)} for i in range(count)]
+    return json.dumps({"type": "hits", "hits": hits}, separators=(",", ":")).encode() + b"\n"
+
+
+def shaped_reply(name):
+    if name.startswith("hits:"):
+        return hits_reply(int(name[5:]), "Report")
+    if name == "snippet-10mb":
+        hit = {"title": "Report", "path": "/home/u/Documents/report.pdf",
+               "snippet": "word " * (2 * 1024 * 1024), "score": 0.5}
+        return json.dumps({"type": "hits", "hits": [hit]}).encode() + b"\n"
+    if name == "empty-hits-60mib":
+        empty = '{"title":"","path":"","snippet":"","score":0}'
+        count = 60 * 1024 * 1024 // (len(empty) + 1)
+        return ('{"type":"hits","hits":[' + ",".join([empty] * count) + "]}\n").encode()
+    raise SystemExit(f"flintmill_standin: unknown shape {name!r} (known: {', '.join(SHAPES)})")
+
+
+# ---------------------------------------------------------------------------
 # The server.
 
 class Standin:
@@ -285,8 +323,22 @@ class Standin:
                     if line.strip():
                         self.script.append(json.loads(line))
         self.docs = load_corpus(args.corpus) if args.corpus else []
+        self.hits = args.hits
+        self.shaped = shaped_reply(args.shape) if args.shape else None
+        self.delay_ms = args.delay_ms
+        self.timing_log = open(args.timing_log, "a", buffering=1) if args.timing_log else None
         if self.log_path:
             open(self.log_path, "ab").close()
+
+    def log_timing(self, arrive_us, request):
+        try:
+            query = json.loads(request).get("query")
+        except (ValueError, AttributeError):
+            query = None
+        with self.log_lock:
+            self.timing_log.write(json.dumps({"arrive_us": arrive_us,
+                                              "reply_us": time.time_ns() // 1000,
+                                              "query": query}) + "\n")
 
     def log(self, data):
         if not self.log_path or not data:
@@ -373,6 +425,14 @@ class Standin:
 
     def payload(self, action, request):
         """The reply bytes for an action, final line feed included."""
+        if not action and self.shaped is not None:
+            return self.shaped
+        if not action and self.hits is not None:
+            try:
+                query = json.loads(request).get("query")
+            except (ValueError, AttributeError):
+                query = None
+            return hits_reply(self.hits, query)
         if "reply_hex" in action:
             payload = bytes.fromhex(action["reply_hex"])
         elif "repeat" in action:
@@ -398,15 +458,18 @@ class Standin:
                 self.reset(conn, action)
                 return
             request = self.read_request(conn)
+            arrive_us = time.time_ns() // 1000
             if action.get("hang"):
                 self.drain_until_closed(conn)
                 return
-            delay = action.get("delay_ms")
+            delay = action.get("delay_ms", self.delay_ms)
             if isinstance(delay, (int, float)) and delay > 0:
                 time.sleep(delay / 1000.0)
             if action.get("close_silently"):
                 return
             payload = self.payload(action, request)
+            if self.timing_log is not None:
+                self.log_timing(arrive_us, request)
             die_after = action.get("die_after_bytes")
             if isinstance(die_after, int) and not isinstance(die_after, bool):
                 try:
@@ -471,7 +534,11 @@ def main(argv=None):
     source = parser.add_mutually_exclusive_group()
     source.add_argument("--script")
     source.add_argument("--corpus")
+    source.add_argument("--hits", type=int)
+    source.add_argument("--shape")
+    parser.add_argument("--delay-ms", type=int, default=0)
     parser.add_argument("--log")
+    parser.add_argument("--timing-log")
     parser.add_argument("--ready-file")
     args = parser.parse_args(argv)
 

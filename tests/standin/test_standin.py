@@ -80,12 +80,15 @@ class Corpus(unittest.TestCase):
 class Server(unittest.TestCase):
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
+        self.start()
+
+    def start(self, *extra):
         self.sock = os.path.join(self.tmp.name, "s.sock")
         ready = os.path.join(self.tmp.name, "ready")
         self.log = os.path.join(self.tmp.name, "log")
         self.proc = subprocess.Popen([sys.executable, os.path.join(HERE, "flintmill_standin.py"),
                                       "--socket", self.sock, "--log", self.log,
-                                      "--ready-file", ready])
+                                      "--ready-file", ready, *extra])
         deadline = time.time() + 20
         while not os.path.exists(ready):
             self.assertLess(time.time(), deadline, "stand-in not ready")
@@ -123,6 +126,26 @@ class Server(unittest.TestCase):
         self.assertEqual(json.loads(self.exchange(b'{"type":"reindex"}\n')), {"type": "ok"})
         with open(self.log, "rb") as f:
             self.assertTrue(f.read().endswith(b'{"type":"reindex"}\n'))
+
+    def test_the_bench_modes_answer_with_made_up_hits_and_time_each_exchange(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+        os.unlink(os.path.join(self.tmp.name, "ready"))
+        timing = os.path.join(self.tmp.name, "timing")
+        self.start("--hits", "3", "--delay-ms", "20", "--timing-log", timing)
+        reply = json.loads(self.exchange(b'{"type":"query","query":"tax","limit":10}\n'))
+        self.assertEqual([h["title"] for h in reply["hits"]], ["tax 0", "tax 1", "tax 2"])
+        with open(timing) as f:
+            entry = json.loads(f.readline())
+        self.assertEqual(entry["query"], "tax")
+        self.assertGreaterEqual(entry["reply_us"] - entry["arrive_us"], 20_000)
+        for name, count in (("hits:5", 5), ("empty-hits-60mib", None)):
+            with self.subTest(name):
+                hits = json.loads(standin.shaped_reply(name))["hits"]
+                if count:
+                    self.assertEqual(len(hits), count)
+                else:
+                    self.assertGreater(len(hits), 1_000_000)
 
 
 if __name__ == "__main__":

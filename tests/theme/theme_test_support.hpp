@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "temp_dir.hpp"
+
 namespace theme_test {
 
 // Sets or unsets environment variables for one scope and restores the
@@ -49,38 +51,7 @@ class EnvGuard {
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
-// A fresh directory under the system temporary directory, removed with
-// everything in it at the end of the scope.
-class TempDir {
-  public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "flint-theme-XXXXXX").string();
-        if (::mkdtemp(tmpl.data()) == nullptr) {
-            ADD_FAILURE() << "mkdtemp failed";
-        }
-        path_ = tmpl;
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-
-    const std::filesystem::path& path() const { return path_; }
-    std::string str() const { return path_.string(); }
-
-    // Writes a file (creating its parent directories) and returns its path.
-    std::filesystem::path write(const std::string& relative, const std::string& bytes) const {
-        const auto file = path_ / relative;
-        std::filesystem::create_directories(file.parent_path());
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-        return file;
-    }
-
-  private:
-    std::filesystem::path path_;
-};
+using TempDir = flintsearch::test::TempDir;
 
 // Changes the working directory for one scope.
 class CwdGuard {

@@ -14,6 +14,8 @@
 #include <sstream>
 #include <string>
 
+#include "temp_dir.hpp"
+
 namespace flintsearch::util {
 namespace {
 
@@ -43,12 +45,7 @@ fds=$(for fd in 0 1 2; do readlink "/proc/$$/fd/$fd"; done)
 printf '%s\n' "$fds" >"$dir/fds"
 )";
 
-std::string read_all(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using flintsearch::test::read_file;
 
 class SpawnDetached : public ::testing::Test {
   protected:
@@ -83,7 +80,7 @@ class SpawnDetached : public ::testing::Test {
         int status = 0;
         ASSERT_EQ(waitpid(*pid, &status, 0), *pid);
         ASSERT_TRUE(WIFEXITED(status));
-        ASSERT_EQ(WEXITSTATUS(status), 0) << read_all(dir_ / "signals");
+        ASSERT_EQ(WEXITSTATUS(status), 0) << read_file(dir_ / "signals");
     }
 
     fs::path dir_;
@@ -104,15 +101,15 @@ TEST_F(SpawnDetached, PassesExactlyOneArgumentUnchanged) {
     for (const auto& arg : args) {
         SCOPED_TRACE(arg);
         run_stub(arg);
-        EXPECT_EQ(read_all(dir_ / "argc"), "1");
-        EXPECT_EQ(read_all(dir_ / "arg"), arg);
+        EXPECT_EQ(read_file(dir_ / "argc"), "1");
+        EXPECT_EQ(read_file(dir_ / "arg"), arg);
     }
     EXPECT_FALSE(fs::exists("pwned"));
 }
 
 TEST_F(SpawnDetached, ConnectsTheStandardStreamsToTheNullDevice) {
     run_stub("x");
-    EXPECT_EQ(read_all(dir_ / "fds"), "/dev/null\n/dev/null\n/dev/null\n");
+    EXPECT_EQ(read_file(dir_ / "fds"), "/dev/null\n/dev/null\n/dev/null\n");
 }
 
 TEST_F(SpawnDetached, ChildGetsDefaultSigpipeAndAnEmptySignalMask) {
@@ -134,7 +131,7 @@ TEST_F(SpawnDetached, ChildGetsDefaultSigpipeAndAnEmptySignalMask) {
     pthread_sigmask(SIG_SETMASK, &previous_mask, nullptr);
     sigaction(SIGPIPE, &previous, nullptr);
 
-    const std::string signals = read_all(dir_ / "signals");
+    const std::string signals = read_file(dir_ / "signals");
     std::istringstream lines(signals);
     std::string line;
     unsigned long long ignored = ~0ull;
