@@ -37,7 +37,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
-// The daemon of this test. The query's first word picks the answer:
+// What the daemon answers, picked by the query's first word:
 //   hits N        1 to 3 hits with the paths /soak/N/0, /soak/N/1, ...
 //   slow N MS     the same after MS milliseconds
 //   none N        no hits
@@ -47,74 +47,8 @@ namespace fs = std::filesystem;
 //   silent N      closes without a word
 //   hang N        never answers; holds the connection until the client
 //                 closes it
-// Each request line is appended to the log once its line feed is in.
-constexpr const char* SERVER = R"PY(
-import json, os, socket, sys, threading, time
-path, log, ready = sys.argv[1:4]
-lock = threading.Lock()
-
-def hits(n):
-    return {"type": "hits", "hits": [
-        {"title": "T%d" % n, "path": "/soak/%d/%d" % (n, i), "snippet": "s", "score": 0.5}
-        for i in range(1 + n % 3)]}
-
-def serve(conn):
-    try:
-        data = b""
-        while b"\n" not in data:
-            chunk = conn.recv(65536)
-            if not chunk:
-                return
-            data += chunk
-        line = data.split(b"\n", 1)[0]
-        with lock:
-            with open(log, "ab") as f:
-                f.write(line + b"\n")
-        query = json.loads(line)["query"]
-        words = query.split()
-        kind, n = words[0], int(words[1])
-        if kind == "hang":
-            while conn.recv(65536):
-                pass
-            return
-        if kind == "silent":
-            return
-        if kind == "slow":
-            time.sleep(int(words[2]) / 1000.0)
-        if kind in ("hits", "slow"):
-            reply = json.dumps(hits(n)).encode()
-        elif kind == "none":
-            reply = b'{"type":"hits","hits":[]}'
-        elif kind == "error":
-            reply = json.dumps({"type": "error", "message": "index busy %d" % n}).encode()
-        elif kind == "ok":
-            reply = b'{"type":"ok"}'
-        elif n % 3 == 0:
-            reply = b"garbage %d" % n
-        elif n % 3 == 1:
-            reply = b"\xff\xfe %d" % n
-        else:
-            reply = b'{"type":"hits","hits":[{"title":%d}]}' % n
-        conn.sendall(reply + b"\n")
-    except OSError:
-        pass
-    finally:
-        conn.close()
-
-try:
-    os.unlink(path)
-except FileNotFoundError:
-    pass
-server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-server.bind(path)
-server.listen(64)
-with open(ready + ".tmp", "w") as f:
-    f.write("up\n")
-os.replace(ready + ".tmp", ready)
-while True:
-    conn, _ = server.accept()
-    threading.Thread(target=serve, args=(conn,), daemon=True).start()
-)PY";
+// The stand-in daemon gets one such answer for each query text the test
+// will type (its --answers), since twelve lanes connect in no fixed order.
 
 // The bad replies exactly as the server words them.
 std::string bad_reply(int n) {
@@ -126,6 +60,48 @@ std::string bad_reply(int n) {
         default:
             return "{\"type\":\"hits\",\"hits\":[{\"title\":" + std::to_string(n) + "}]}";
     }
+}
+
+// The stand-in's action for a query text of the forms above.
+nlohmann::json answer(const std::string& query) {
+    std::istringstream words(query);
+    std::string kind;
+    int n = 0;
+    int ms = 0;
+    words >> kind >> n >> ms;
+    nlohmann::json action{{"query", query}};
+    if (kind == "hits" || kind == "slow") {
+        nlohmann::json hits = nlohmann::json::array();
+        for (int i = 0; i < 1 + n % 3; ++i) {
+            hits.push_back({{"title", "T" + std::to_string(n)},
+                            {"path", "/soak/" + std::to_string(n) + "/" + std::to_string(i)},
+                            {"snippet", "s"},
+                            {"score", 0.5}});
+        }
+        action["reply"] = {{"type", "hits"}, {"hits", hits}};
+        if (kind == "slow") {
+            action["delay_ms"] = ms;
+        }
+    } else if (kind == "none") {
+        action["reply"] = R"({"type":"hits","hits":[]})";
+    } else if (kind == "error") {
+        action["reply"] = {{"type", "error"}, {"message", "index busy " + std::to_string(n)}};
+    } else if (kind == "ok") {
+        action["reply"] = R"({"type":"ok"})";
+    } else if (kind == "bad") {
+        std::string hex;
+        for (const unsigned char c : bad_reply(n)) {
+            static constexpr char DIGITS[] = "0123456789abcdef";
+            hex += DIGITS[c >> 4];
+            hex += DIGITS[c & 15];
+        }
+        action["reply_hex"] = hex;
+    } else if (kind == "silent") {
+        action["close_silently"] = true;
+    } else if (kind == "hang") {
+        action["hang"] = true;
+    }
+    return action;
 }
 
 std::string decoder_failure(const std::string& reply) {
@@ -263,9 +239,9 @@ struct Lane {
     std::string shown() const { return gui_test::shown_rows(list); }
 };
 
-// The daemon, in a process of its own so that its threads and sockets never
-// count as the launcher's: this test's server or the stand-in. Both log the
-// request lines they receive.
+// The stand-in daemon, in a process of its own so that its threads and
+// sockets never count as the launcher's. It logs the request lines it
+// receives.
 class Daemon {
   public:
     explicit Daemon(const fs::path& dir)
@@ -274,11 +250,17 @@ class Daemon {
     Daemon& operator=(const Daemon&) = delete;
     ~Daemon() { stop(); }
 
-    // This test's server, answering by the query's first word.
-    void start_server() {
-        const fs::path script = dir_ / "server.py";
-        std::ofstream(script) << SERVER;
-        spawn({"python3", script.string(), socket_.string(), log_.string(), ready().string()});
+    // The stand-in, answering each of the query texts as answer() says.
+    void start_server(const std::vector<std::string>& queries) {
+        const fs::path answers = dir_ / "answers.jsonl";
+        {
+            std::ofstream out(answers);
+            for (const auto& query : queries) {
+                out << answer(query).dump() << '\n';
+            }
+        }
+        spawn({"python3", FLINT_STANDIN, "--socket", socket_.string(), "--answers",
+               answers.string(), "--log", log_.string(), "--ready-file", ready().string()});
     }
 
     // The stand-in; connection N takes actions[N], the last one repeats.
@@ -497,7 +479,6 @@ TEST_F(Soak, ThousandSearchesEndInTheirRowsAndLeaveNothingBehind) {
     const auto started = Clock::now();
     gui_test::TempDir dir;
     Daemon daemon(dir.path());
-    daemon.start_server();
     std::vector<std::unique_ptr<Lane>> lanes;
     for (int i = 0; i < LANES; ++i) {
         lanes.push_back(std::make_unique<Lane>(dir.path(), EXCHANGE_TIMEOUT));
@@ -516,12 +497,6 @@ TEST_F(Soak, ThousandSearchesEndInTheirRowsAndLeaveNothingBehind) {
         warm_up.push_back(daemon_search(SEARCHES + i, picks[i], 30));
         sent.insert(warm_up.back().text);
     }
-    run_searches(lanes, warm_up, random);
-    ASSERT_EQ(failures_, 0);
-    // GtkSearchEntry's own delayed "search-changed" timers and the workers
-    // that have delivered but not yet ended settle within a few hundred ms.
-    gui_test::run_for(500ms);
-    const Resources before = resources();
 
     // The plan: ten blocks of 100 searches; in block 3 the daemon is gone
     // with its socket, in block 7 its socket is left behind with nobody
@@ -544,6 +519,16 @@ TEST_F(Soak, ThousandSearchesEndInTheirRowsAndLeaveNothingBehind) {
         ++kinds[search.text.substr(0, search.text.find(' '))];
         plan.push_back(std::move(search));
     }
+    const std::vector<std::string> answered(sent.begin(), sent.end());
+    daemon.start_server(answered);
+
+    run_searches(lanes, warm_up, random);
+    ASSERT_EQ(failures_, 0);
+    // GtkSearchEntry's own delayed "search-changed" timers and the workers
+    // that have delivered but not yet ended settle within a few hundred ms.
+    gui_test::run_for(500ms);
+    const Resources before = resources();
+
     heartbeat.restart();
     const auto soak_started = Clock::now();
     for (int block = 0; block < SEARCHES / BLOCK; ++block) {
@@ -552,7 +537,7 @@ TEST_F(Soak, ThousandSearchesEndInTheirRowsAndLeaveNothingBehind) {
         } else if (block == 7) {
             daemon.stop();
         } else if (block == 4 || block == 8) {
-            daemon.start_server();
+            daemon.start_server(answered);
         }
         const std::vector<Search> searches(plan.begin() + block * BLOCK,
                                            plan.begin() + (block + 1) * BLOCK);
@@ -709,7 +694,11 @@ TEST_F(Soak, MainLoopServesWhileTheDaemonHangs) {
 TEST_F(Soak, ThousandShowsOfAResidentLeaveNothingBehind) {
     gui_test::TempDir dir;
     Daemon daemon(dir.path());
-    daemon.start_server();
+    std::vector<std::string> shown_queries;
+    for (int n = -20; n < 1000; ++n) {
+        shown_queries.push_back("hits " + std::to_string(n < 0 ? 5000 + n : n));
+    }
+    daemon.start_server(shown_queries);
     GtkApplication* app = gui_test::test_application();
     window::LauncherState state;
     state.slot = std::make_shared<PendingSearchSlot>();

@@ -2,7 +2,8 @@
 """A stand-in for the flintmill daemon, for tests and demos.
 
     flintmill_standin.py --socket PATH
-                         [--script FILE | --corpus DIR | --hits N | --shape NAME]
+                         [--script FILE | --answers FILE | --corpus DIR |
+                          --hits N | --shape NAME]
                          [--delay-ms D] [--log FILE] [--timing-log FILE]
                          [--ready-file FILE]
 
@@ -33,6 +34,11 @@ they arrive, and answers with one reply line.
                                   the client's next read fail with
                                   ECONNRESET
                An action without a reply answers like the corpus mode.
+--answers FILE JSON lines, each an action as above with a "query" member: a
+               query request with that exact text gets that action (for
+               clients whose connections come in no fixed order); any
+               other request is answered like the corpus mode. "reset" does
+               not apply here (the request is read to find the action).
 --corpus DIR   ranks the text files (.txt, .md, source code) and PDF files
                under DIR by word overlap with the query, score 0 to 1.
 --hits N       answers every query with N hits whose titles repeat the query
@@ -322,6 +328,13 @@ class Standin:
                 for line in f:
                     if line.strip():
                         self.script.append(json.loads(line))
+        self.answers = {}
+        if args.answers:
+            with open(args.answers, "r", encoding="utf-8") as f:
+                for line in f:
+                    if line.strip():
+                        action = json.loads(line)
+                        self.answers[action.pop("query")] = action
         self.docs = load_corpus(args.corpus) if args.corpus else []
         self.hits = args.hits
         self.shaped = shaped_reply(args.shape) if args.shape else None
@@ -459,6 +472,11 @@ class Standin:
                 return
             request = self.read_request(conn)
             arrive_us = time.time_ns() // 1000
+            if self.answers:
+                try:
+                    action = self.answers.get(json.loads(request).get("query"), {})
+                except (ValueError, AttributeError, TypeError):
+                    action = {}
             if action.get("hang"):
                 self.drain_until_closed(conn)
                 return
@@ -533,6 +551,7 @@ def main(argv=None):
     parser.add_argument("--socket", required=True)
     source = parser.add_mutually_exclusive_group()
     source.add_argument("--script")
+    source.add_argument("--answers")
     source.add_argument("--corpus")
     source.add_argument("--hits", type=int)
     source.add_argument("--shape")
