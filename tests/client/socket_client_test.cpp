@@ -57,6 +57,16 @@ Result<Response, ClientError> query(const StandinDaemon& daemon, const std::stri
     return send_request_to(daemon.socket_path(), Query{text, 10}, limits);
 }
 
+// The stand-in's script for a table whose rows each carry an action.
+template <class Rows>
+std::vector<std::string> actions_of(const Rows& rows) {
+    std::vector<std::string> script;
+    for (const auto& row : rows) {
+        script.push_back(row.action);
+    }
+    return script;
+}
+
 TEST(SendRequest, ExchangesOneLineWithTheDaemonInTheRuntimeDirectory) {
     StandinDaemon daemon(StandinDaemon::script(
         {script_reply(R"({"type":"hits","hits":[{"title":"Cats","path":"/d/cats.md",)"
@@ -94,11 +104,7 @@ TEST(SendRequest, UnderstandsEveryWayTheDaemonMayEndItsReply) {
         {"slow answer", R"({"reply":"{\"type\":\"ok\"}","delay_ms":300})"},
     };
     // One daemon for the table: connection N follows script line N.
-    std::vector<std::string> script;
-    for (const auto& row : rows) {
-        script.push_back(row.action);
-    }
-    StandinDaemon daemon(StandinDaemon::script(script));
+    StandinDaemon daemon(StandinDaemon::script(actions_of(rows)));
     ASSERT_TRUE(daemon.running()) << daemon.failure();
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -136,11 +142,7 @@ TEST(SendRequest, TurnsBadRepliesIntoClientErrors) {
          "unknown variant \"foo\", expected one of \"hits\", \"status_info\", \"ok\", \"error\""},
         {"very long line", R"({"repeat":200000})", ""},
     };
-    std::vector<std::string> script;
-    for (const auto& row : rows) {
-        script.push_back(row.action);
-    }
-    StandinDaemon daemon(StandinDaemon::script(script));
+    StandinDaemon daemon(StandinDaemon::script(actions_of(rows)));
     ASSERT_TRUE(daemon.running()) << daemon.failure();
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
