@@ -234,6 +234,25 @@ class Bench:
             started = int(f.read()) % WRAP
         return process, started, wayland
 
+    def start_watched(self, name, threshold_us, caret_blinks=False, **daemon_args):
+        """A sandbox with a timing daemon (daemon_args go to start_daemon) and
+        a launcher whose main-loop iterations over threshold_us are logged,
+        up and idle: (sandbox, daemon, daemon log, launcher, its WaylandLog,
+        the iteration log). The Wayland log tells when the window is up,
+        whichever kind it is (a layer surface is not in sway's tree)."""
+        sandbox = Sandbox(self.root, name, self.bus_address)
+        if not caret_blinks:
+            sandbox.no_caret_blink()
+        daemon, log = self.start_daemon(sandbox, **daemon_args)
+        stalls = os.path.join(sandbox.dir, "loop.log")
+        launcher, _, wayland = self.start_logged(
+            sandbox, [self.binary], "launcher",
+            extra_env={"LD_PRELOAD": self.shim, "BENCH_LOOP_LOG": stalls,
+                       "BENCH_LOOP_THRESHOLD_US": str(threshold_us)})
+        wayland.wait_frame(process=launcher)
+        time.sleep(0.5)
+        return sandbox, daemon, log, launcher, wayland, stalls
+
     @staticmethod
     def memory(pid):
         values = {}
@@ -400,19 +419,10 @@ class Bench:
             time.sleep(0.002)
 
     def typing(self):
-        sandbox = Sandbox(self.root, "typing", self.bus_address)
         # The reply comes 60 ms after the request, while the next word is
         # being typed: searches are in flight as the user types.
-        daemon, log = self.start_daemon(sandbox, hits=10, delay_ms=60)
-        stalls = os.path.join(sandbox.dir, "loop.log")
-        # Its Wayland log tells when the window is up, whichever kind it is
-        # (a layer surface is not in sway's tree).
-        launcher, _, wayland = self.start_logged(
-            sandbox, [self.binary], "launcher",
-            extra_env={"LD_PRELOAD": self.shim, "BENCH_LOOP_LOG": stalls,
-                       "BENCH_LOOP_THRESHOLD_US": "1000"})
-        wayland.wait_frame(process=launcher)
-        time.sleep(0.5)
+        sandbox, daemon, log, launcher, _, stalls = self.start_watched(
+            "typing", 1000, caret_blinks=True, hits=10, delay_ms=60)
         words = ["quarterly", "report", "revenue", "hosting", "support", "draft", "costs",
                  "third", "growth", "flat", "summary", "budget"]
         count = self.args.words + 1  # the first word only warms up
@@ -470,16 +480,8 @@ class Bench:
     # -- 5: reply to rows ----------------------------------------------------
 
     def reply_to_rows(self, hits, samples):
-        sandbox = Sandbox(self.root, f"rows-{hits}", self.bus_address)
-        sandbox.no_caret_blink()
-        daemon, log = self.start_daemon(sandbox, hits=hits)
-        stalls = os.path.join(sandbox.dir, "loop.log")
-        launcher, _, wayland = self.start_logged(
-            sandbox, [self.binary], "launcher",
-            extra_env={"LD_PRELOAD": self.shim, "BENCH_LOOP_LOG": stalls,
-                       "BENCH_LOOP_THRESHOLD_US": "2000"})
-        wayland.wait_frame(process=launcher)
-        time.sleep(0.5)
+        sandbox, daemon, log, launcher, wayland, _ = self.start_watched(
+            f"rows-{hits}", 2000, hits=hits)
         latencies = []
         for i in range(samples):
             self.type_word("abcdefghijklmnopqrstuvwxyz"[i % 26], sandbox.env)
@@ -556,16 +558,8 @@ class Bench:
         shapes = ["hits:10", "hits:1000", "hits:100000", "snippet-10mb", "empty-hits-60mib"]
         figures = {}
         for shape in shapes:
-            sandbox = Sandbox(self.root, "reply-" + shape.replace(":", "-"), self.bus_address)
-            sandbox.no_caret_blink()
-            daemon, log = self.start_daemon(sandbox, shape=shape)
-            stalls = os.path.join(sandbox.dir, "loop.log")
-            launcher, _, wayland = self.start_logged(
-                sandbox, [self.binary], "launcher",
-                extra_env={"LD_PRELOAD": self.shim, "BENCH_LOOP_LOG": stalls,
-                           "BENCH_LOOP_THRESHOLD_US": "1000"})
-            wayland.wait_frame(process=launcher)
-            time.sleep(0.5)
+            sandbox, daemon, log, launcher, wayland, stalls = self.start_watched(
+                "reply-" + shape.replace(":", "-"), 1000, shape=shape)
             self.type_word("q", sandbox.env)
             entry = self.wait_entries(log, 1, timeout=60)[0]
             reply = entry["reply_us"] % WRAP

@@ -71,22 +71,48 @@ std::optional<std::string> path_untrusted_because(const std::string& path) {
     return real ? chain_untrusted_because(*real) : std::nullopt;
 }
 
-TrustedRead read_trusted_text_file(const std::string& path, std::size_t max_bytes) {
-    TrustedRead result;
-    // The file is read at its resolved path, the one that was checked: a
-    // link swapped meanwhile cannot send the read elsewhere.
+namespace {
+
+// The file at its resolved path, opened without blocking once the path's
+// directories have passed; the descriptor (-1 when refused or not opened),
+// the resolved path, and why it was refused, if it was.
+struct CheckedOpen {
+    int fd = -1;
+    std::string path;
+    std::optional<std::string> refusal;
+    int open_errno = 0;
+};
+
+CheckedOpen open_checked(const std::string& path) {
+    CheckedOpen result;
     const auto real = resolved(path);
     if (!real) {
         return result;
     }
+    result.path = *real;
     if (auto why = chain_untrusted_because(*real)) {
         result.refusal = std::move(*why);
         return result;
     }
-    int fd;
     do {
-        fd = ::open(real->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-    } while (fd < 0 && errno == EINTR);
+        result.fd = ::open(real->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    } while (result.fd < 0 && errno == EINTR);
+    result.open_errno = result.fd < 0 ? errno : 0;
+    return result;
+}
+
+}  // namespace
+
+TrustedRead read_trusted_text_file(const std::string& path, std::size_t max_bytes) {
+    TrustedRead result;
+    // The file is read at its resolved path, the one that was checked: a
+    // link swapped meanwhile cannot send the read elsewhere.
+    CheckedOpen opened = open_checked(path);
+    if (opened.refusal) {
+        result.refusal = std::move(*opened.refusal);
+        return result;
+    }
+    const int fd = opened.fd;
     if (fd < 0) {
         return result;
     }
@@ -108,21 +134,18 @@ TrustedRead read_trusted_text_file(const std::string& path, std::size_t max_byte
 
 TrustedFile check_trusted_file(const std::string& path, std::size_t max_bytes) {
     TrustedFile result;
-    const auto real = resolved(path);
-    if (!real) {
+    CheckedOpen opened = open_checked(path);
+    if (opened.path.empty()) {
         result.refusal = "it does not exist";
         return result;
     }
-    if (auto why = chain_untrusted_because(*real)) {
-        result.refusal = std::move(*why);
+    if (opened.refusal) {
+        result.refusal = std::move(*opened.refusal);
         return result;
     }
-    int fd;
-    do {
-        fd = ::open(real->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = opened.fd;
     if (fd < 0) {
-        result.refusal = "it cannot be opened: " + os_error_text(errno);
+        result.refusal = "it cannot be opened: " + os_error_text(opened.open_errno);
         return result;
     }
     struct stat st {};
@@ -135,7 +158,7 @@ TrustedFile check_trusted_file(const std::string& path, std::size_t max_bytes) {
     } else if (auto why = untrusted_because(st)) {
         result.refusal = "it is " + *why;
     } else {
-        result.path = *real;
+        result.path = opened.path;
     }
     return result;
 }
