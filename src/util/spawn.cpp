@@ -80,7 +80,7 @@ std::vector<char*> pointers_to(std::vector<std::string>& strings) {
     return ptrs;
 }
 
-// The inherited environment with the spec's variables replaced.
+// The inherited environment with the variables the SpawnSpec names replaced.
 std::vector<std::string> child_environment(const SpawnSpec& spec) {
     const auto overridden = [&](std::string_view entry) {
         return std::any_of(spec.env.begin(), spec.env.end(), [&](const auto& var) {
