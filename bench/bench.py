@@ -36,7 +36,8 @@ prints one table. What it measures, and how:
   the last rendered reply), from the bench_loop_shim.so preload.
 - Reply decoding: bench_decode (decode_response and send_request_to).
 - Replies of any size (the stand-in's --shape: 10, 1,000 and 100,000 hits,
-  one hit with a 10 MB snippet line, 60 MiB of empty hits): the longest
+  one hit with a 10 MB snippet line, 60 MiB of empty hits, 60 MiB of
+  nested "["): the longest
   main-loop iteration from the reply on, the launcher's peak RSS (VmHWM)
   3 s later, and how long Escape then takes to end it.
 - The resident: with flintsearch-resident running, exec of flintsearch
@@ -555,7 +556,8 @@ class Bench:
         """For each shape of reply: the longest main-loop iteration from the
         reply to the last row, the launcher's peak resident memory, and how
         long Escape then takes to end it."""
-        shapes = ["hits:10", "hits:1000", "hits:100000", "snippet-10mb", "empty-hits-60mib"]
+        shapes = ["hits:10", "hits:1000", "hits:100000", "snippet-10mb", "empty-hits-60mib",
+                  "nested-60mib"]
         figures = {}
         for shape in shapes:
             sandbox, daemon, log, launcher, wayland, stalls = self.start_watched(
