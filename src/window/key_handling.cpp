@@ -20,8 +20,8 @@ void open_selected(GtkListBox* list, bool folder, const CloseAction& close) {
         return;
     }
     const std::string* stored = hit_path(row);
-    if (stored == nullptr) {
-        return;  // a message row: the launcher stays open
+    if (stored == nullptr || !is_openable_path(*stored)) {
+        return;  // a message row, or a path that is not absolute: the launcher stays open
     }
     // Copied: closing the window destroys the row and its data.
     const std::string path = *stored;
@@ -61,7 +61,7 @@ gboolean on_key_pressed(guint keyval, GdkModifierType state, GtkListBox* list,
 
 void on_row_activated(GtkListBoxRow* row, const CloseAction& close) {
     const std::string* stored = hit_path(row);
-    if (stored == nullptr) {
+    if (stored == nullptr || !is_openable_path(*stored)) {
         return;
     }
     const std::string path = *stored;

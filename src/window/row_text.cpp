@@ -75,6 +75,10 @@ std::string snippet_line(std::string_view snippet) {
     return std::string(flint::trim_white_space(line));
 }
 
+bool is_openable_path(std::string_view path) {
+    return path.starts_with('/');
+}
+
 std::string parent_folder(std::string_view path) {
     std::string_view rest = path;
     while (!rest.empty() && rest.back() == '/') {

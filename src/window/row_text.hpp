@@ -42,6 +42,14 @@ std::string score_text(float score);
 // return before it), Unicode white space trimmed at both ends. May be empty.
 std::string snippet_line(std::string_view snippet);
 
+// Whether a hit's path may be opened: only an absolute path, one that
+// starts with "/". Anything else (a bare name, which would open relative to
+// the launcher's working directory; "-x" or "--help", which xdg-open would
+// take for options; the empty text) is shown but never handed on. The
+// folder of an absolute path is absolute too, so no text that reaches
+// xdg-open starts with "-".
+bool is_openable_path(std::string_view path);
+
 // The folder that holds path: the path without its last component, repeated
 // and trailing slashes ignored ("/home/u/docs/a.pdf" -> "/home/u/docs",
 // "/a" -> "/", "a.pdf" -> ""). A path with no parent ("/" or "") is returned
