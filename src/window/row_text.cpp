@@ -1,32 +1,24 @@
 #include "window/row_text.hpp"
 
 #include <cmath>
-#include <cstdio>
 
 #include "text.hpp"
 
 namespace flintsearch::window {
 
 std::string score_text(float score) {
+    // A relevance, not a measurement: whatever a daemon sends, the row shows
+    // 0% to 100%. NaN compares false both ways and shows as 0%.
     const float product = score * 100.0f;
-    if (std::isnan(product)) {
-        return "NaN%";
+    if (!(product > 0.0f)) {
+        return "0%";
     }
-    if (std::isinf(product)) {
-        return product > 0 ? "inf%" : "-inf%";
+    if (product >= 100.0f) {
+        return "100%";
     }
     // nearbyint honours the current rounding mode, which is round-half-even
-    // unless someone changed it. The result stays a float: a cast to an
-    // integer type would overflow for large scores.
-    float rounded = std::nearbyint(product);
-    if (rounded == 0.0f) {
-        rounded = 0.0f;  // no "-0%"
-    }
-    // Every float that is a whole number prints exactly with %.0f; the
-    // largest (about 3.4e38) needs 39 digits.
-    char buffer[64];
-    const int length = std::snprintf(buffer, sizeof buffer, "%.0f%%", static_cast<double>(rounded));
-    return std::string(buffer, static_cast<std::size_t>(length));
+    // unless someone changed it.
+    return std::to_string(static_cast<int>(std::nearbyint(product))) + "%";
 }
 
 std::string label_text(std::string_view text, Keep keep) {

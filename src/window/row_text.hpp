@@ -33,9 +33,8 @@ std::string label_text(std::string_view text, Keep keep);
 std::string left_out_text(std::size_t left_out);
 
 // The score as a whole percentage: score * 100 in single precision, rounded
-// half to even, e.g. 0.125 -> "12%", -0.05 -> "-5%". A product that rounds
-// to zero is "0%" whatever its sign; NaN gives "NaN%", infinities "inf%" and
-// "-inf%". Never clamps.
+// half to even, e.g. 0.125 -> "12%", and held to 0% .. 100%: a negative
+// score, NaN or -inf shows "0%", a score above 1 or +inf "100%".
 std::string score_text(float score);
 
 // The first line of a snippet (up to the first line feed, without a carriage
