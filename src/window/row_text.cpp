@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "text.hpp"
+#include "flint/text.hpp"
 
 namespace flintsearch::window {
 
