@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -12,6 +13,10 @@ namespace flintsearch::util {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Presses that wait while the resident serves others: a burst of presses
+// (a held key, a script) queues here instead of starting launchers.
+constexpr int LISTEN_BACKLOG = 64;
 
 bool fill_address(const std::string& path, sockaddr_un& addr) {
     if (path.empty() || path.find('\0') != std::string::npos ||
@@ -62,13 +67,21 @@ std::optional<ResidentLink> ResidentLink::reach(const std::string& path,
     if (!fd) {
         return std::nullopt;
     }
-    int rc;
-    do {
-        rc = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
-    } while (rc != 0 && errno == EINTR);
-    // A full listen queue answers EAGAIN: the resident is busy; wait for it.
-    if (rc != 0 && (errno != EAGAIN || !wait_ready(fd.get(), POLLOUT, deadline))) {
-        return std::nullopt;
+    // A full listen queue answers EAGAIN: the resident is busy with other
+    // presses; try again until the deadline (a Unix socket's connect is not
+    // completed later, as a TCP one is, so it is made again).
+    for (;;) {
+        const int rc = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+        if (rc == 0) {
+            break;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN || Clock::now() >= deadline) {
+            return std::nullopt;
+        }
+        ::usleep(2000);
     }
     if (!peer_is_this_user(fd.get()) || !send_all(fd.get(), HANDOVER_TOGGLE)) {
         return std::nullopt;
@@ -123,7 +136,7 @@ std::optional<UniqueFd> listen_at(const std::string& path) {
     const mode_t old = ::umask(0177);
     const int rc = ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
     ::umask(old);
-    if (rc != 0 || ::listen(fd.get(), 8) != 0) {
+    if (rc != 0 || ::listen(fd.get(), LISTEN_BACKLOG) != 0) {
         return std::nullopt;
     }
     return fd;

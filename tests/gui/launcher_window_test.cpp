@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -490,6 +491,32 @@ TEST_F(LauncherWindow, AResidentShowsByTheToggleAndHidesOnEveryClose) {
             gui_test::run_until([&] { return !gtk_widget_get_mapped(GTK_WIDGET(window)); }));
         EXPECT_EQ(find_launcher_window(app_), window) << "hidden, not destroyed";
         EXPECT_EQ(gui_test::read_file(pid_file_), "4711") << "a resident has no pid file";
+    }
+
+    // Presses at once, more than the resident serves at a time: every one
+    // reaches it within a press's usual time, so an even burst leaves the
+    // window as it was and no ordinary launcher starts.
+    for (const int burst : {8, 20}) {
+        SCOPED_TRACE(burst);
+        std::atomic<int> ended = 0;
+        std::atomic<int> handed_over = 0;
+        std::vector<std::thread> starts;
+        for (int i = 0; i < burst; ++i) {
+            starts.emplace_back([&] {
+                if (auto link = util::ResidentLink::reach(socket)) {
+                    link->go();
+                    ++handed_over;
+                }
+                ++ended;
+            });
+        }
+        EXPECT_TRUE(gui_test::run_until([&] { return ended == burst; }));
+        for (auto& start : starts) {
+            start.join();
+        }
+        gui_test::run_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(handed_over, burst);
+        EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(window)));
     }
 }
 
