@@ -7,7 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+
+#include "util/unix_socket.hpp"
 
 namespace flintsearch::util {
 namespace {
@@ -18,15 +19,13 @@ using Clock = std::chrono::steady_clock;
 // (a held key, a script) queues here instead of starting launchers.
 constexpr int LISTEN_BACKLOG = 64;
 
-bool fill_address(const std::string& path, sockaddr_un& addr) {
-    if (path.empty() || path.find('\0') != std::string::npos ||
-        path.size() >= sizeof addr.sun_path) {
-        return false;
+// Both ends refuse an empty path rather than let the kernel say no.
+std::optional<UnixAddress> address_of(const std::string& path) {
+    if (path.empty()) {
+        return std::nullopt;
     }
-    addr = {};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, path.data(), path.size());
-    return true;
+    auto address = unix_address(path);
+    return address ? std::optional<UnixAddress>(*address) : std::nullopt;
 }
 
 // Waits until fd has `events` or the deadline passes.
@@ -50,17 +49,11 @@ bool wait_ready(int fd, short events, Clock::time_point deadline) {
 
 }  // namespace
 
-bool peer_is_this_user(int fd) {
-    ucred peer{};
-    socklen_t size = sizeof peer;
-    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::getuid();
-}
-
 std::optional<ResidentLink> ResidentLink::reach(const std::string& path,
                                                 std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
-    sockaddr_un addr{};
-    if (!fill_address(path, addr)) {
+    const auto address = address_of(path);
+    if (!address) {
         return std::nullopt;
     }
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
@@ -71,7 +64,8 @@ std::optional<ResidentLink> ResidentLink::reach(const std::string& path,
     // presses; try again until the deadline (a Unix socket's connect is not
     // completed later, as a TCP one is, so it is made again).
     for (;;) {
-        const int rc = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+        const int rc =
+            ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address->addr), address->length);
         if (rc == 0) {
             break;
         }
@@ -83,7 +77,7 @@ std::optional<ResidentLink> ResidentLink::reach(const std::string& path,
         }
         ::usleep(2000);
     }
-    if (!peer_is_this_user(fd.get()) || !send_all(fd.get(), HANDOVER_TOGGLE)) {
+    if (!peer_accepted(fd.get(), PeerRule::ThisUser) || !send_all(fd.get(), HANDOVER_TOGGLE)) {
         return std::nullopt;
     }
     std::string got;
@@ -113,8 +107,8 @@ void ResidentLink::go() {
 }
 
 std::optional<UniqueFd> listen_at(const std::string& path) {
-    sockaddr_un addr{};
-    if (!fill_address(path, addr)) {
+    const auto address = address_of(path);
+    if (!address) {
         errno = ENAMETOOLONG;
         return std::nullopt;
     }
@@ -134,7 +128,8 @@ std::optional<UniqueFd> listen_at(const std::string& path) {
     // under its name.
     ::fchmod(fd.get(), 0600);
     const mode_t old = ::umask(0177);
-    const int rc = ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    const int rc =
+        ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address->addr), address->length);
     ::umask(old);
     if (rc != 0 || ::listen(fd.get(), LISTEN_BACKLOG) != 0) {
         return std::nullopt;

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "util/handover.hpp"
+#include "util/unix_socket.hpp"
 
 namespace flintsearch::window {
 
@@ -48,7 +49,7 @@ gboolean ResidentServer::on_listener(gint /*fd*/, GIOCondition /*condition*/, gp
 
 void ResidentServer::accept_one() {
     util::UniqueFd fd(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-    if (!fd || !util::peer_is_this_user(fd.get())) {
+    if (!fd || !util::peer_accepted(fd.get(), util::PeerRule::ThisUser)) {
         return;  // closed at once: the start goes its own way
     }
     auto connection = std::make_unique<Connection>();

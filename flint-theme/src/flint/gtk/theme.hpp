@@ -148,10 +148,4 @@ Ref<GFileMonitor> watch_theme_file(ReloadAction action);
 // (no file, or no local path) never matches.
 bool event_concerns(const char* file_path, const char* other_path, const std::string& theme_path);
 
-// For tests: this thread's own providers and watchers (nullptr when none).
-GtkCssProvider* theme_provider();
-GtkCssProvider* app_provider();
-GFileMonitor* theme_watcher();
-GFileMonitor* app_watcher();
-
 }  // namespace flint
