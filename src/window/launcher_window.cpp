@@ -126,6 +126,11 @@ void show_launcher(GtkWindow* window, const std::string& user_css) {
 }
 
 void hide_launcher(GtkWindow* window) {
+    // The entry's caret blinks on a tick callback of the frame clock, which
+    // keeps running for a hidden window as long as the entry holds the focus
+    // (GTK is told no focus-out for a surface that is gone). Without the
+    // focus nothing ticks, and show_launcher gives it back.
+    gtk_window_set_focus(window, nullptr);
     gtk_widget_set_visible(GTK_WIDGET(window), FALSE);
     empty_entry(window);
 }
