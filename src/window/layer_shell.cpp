@@ -4,6 +4,10 @@ namespace flintsearch::window {
 
 namespace {
 
+void maximize_once_mapped(GtkWidget* widget, gpointer /*data*/) {
+    gtk_window_maximize(GTK_WINDOW(widget));
+}
+
 // An ordinary toplevel dressed as the overlay. The default size is the
 // first output's, for compositors that place windows but ignore the
 // maximized state (sway's floating windows); a fullscreen window would be
@@ -17,7 +21,10 @@ void configure_window_fallback(GtkWindow* window) {
         gtk_window_set_default_size(window, geometry.width, geometry.height);
         g_object_unref(monitor);
     }
-    gtk_window_maximize(window);
+    // Maximized only once mapped: asked for before the first configure,
+    // weston 10 answers with a maximized state of 0 x 0 and then ends the
+    // client with a protocol error for drawing at the output's size.
+    g_signal_connect(window, "map", G_CALLBACK(maximize_once_mapped), nullptr);
 }
 
 }  // namespace
