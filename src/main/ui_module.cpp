@@ -72,7 +72,7 @@ int run_application(const FlintsearchUiStart& start) {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int flintsearch_ui_run_v2(
+extern "C" __attribute__((visibility("default"))) int flintsearch_ui_run(
     const FlintsearchUiStart* start) {
     if (start == nullptr) {
         return 1;
@@ -82,4 +82,4 @@ extern "C" __attribute__((visibility("default"))) int flintsearch_ui_run_v2(
 
 // The executable resolves the entry by name; this keeps the name and the
 // type in step with the header at compile time.
-[[maybe_unused]] static constexpr FlintsearchUiEntry kEntryCheck = &flintsearch_ui_run_v2;
+[[maybe_unused]] static constexpr FlintsearchUiEntry kEntryCheck = &flintsearch_ui_run;

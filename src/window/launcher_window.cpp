@@ -157,23 +157,19 @@ void on_outside_press(GtkWidget* content, GtkWidget* window, double x, double y,
 
 namespace {
 
-// The steps of an activation, in order: stylesheets (theme, launcher, user),
-// then the window, its layer surface, the close action, the widgets, the
-// handlers, a screenshot run's capture, and finally presenting.
-void build_or_present(GtkApplication* app, const LauncherState& state) {
-    install_stylesheets(state.user_css);
-    if (GtkWindow* existing = find_launcher_window(app)) {
-        if (!state.resident) {
-            present(existing);
-        }
-        return;
-    }
+// The launcher's widgets, owned by the window (its children) once built.
+struct LauncherWidgets {
+    GtkWidget* window;
+    GtkWidget* content;  // the panel
+    GtkWidget* entry;
+    GtkWidget* list;
+};
 
+// A new window, made a layer surface before it has a child, holding the
+// panel: the search entry above the scrolling list with its hint row.
+LauncherWidgets build_widgets(GtkApplication* app) {
     GtkWidget* window = gtk_application_window_new(app);
     configure_layer_surface(GTK_WINDOW(window));
-    const CloseLauncher close_launcher =
-        state.resident ? make_hide_launcher(GTK_WINDOW(window))
-                       : make_close_launcher(GTK_WINDOW(window), state.pid_file);
 
     GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_widget_add_css_class(content, "launcher-bg");
@@ -202,8 +198,14 @@ void build_or_present(GtkApplication* app, const LauncherState& state) {
     gtk_window_set_child(GTK_WINDOW(window), content);
     g_object_set_data(G_OBJECT(window), LAUNCHER_ENTRY_KEY, entry);
     g_object_set_data(G_OBJECT(window), LAUNCHER_SCROLLER_KEY, scroller);
+    return {window, content, entry, list};
+}
 
-    connect_search_entry(GTK_EDITABLE(entry), GTK_LIST_BOX(list), state.slot);
+// The handlers: the entry's searches, the keys, a row's activation, a press
+// outside the panel, and the pid file's removal when the window goes.
+void connect_handlers(const LauncherWidgets& widgets, const LauncherState& state,
+                      const CloseLauncher& close_launcher) {
+    connect_search_entry(GTK_EDITABLE(widgets.entry), GTK_LIST_BOX(widgets.list), state.slot);
 
     // In the capture phase on the window, the five keys handled here never
     // reach the entry; everything else does.
@@ -213,13 +215,13 @@ void build_or_present(GtkApplication* app, const LauncherState& state) {
     connect<gboolean(GtkEventControllerKey*, guint, guint, GdkModifierType)>(
         keys, "key-pressed",
         [close_launcher,
-         held_list = std::shared_ptr<GtkListBox>(flint::retain(GTK_LIST_BOX(list)))](
+         held_list = std::shared_ptr<GtkListBox>(flint::retain(GTK_LIST_BOX(widgets.list)))](
             GtkEventControllerKey*, guint keyval, guint, GdkModifierType modifiers) {
             return on_key_pressed(keyval, modifiers, held_list.get(), *close_launcher);
         });
-    gtk_widget_add_controller(window, keys);
+    gtk_widget_add_controller(widgets.window, keys);
 
-    connect<void(GtkListBox*, GtkListBoxRow*)>(list, "row-activated",
+    connect<void(GtkListBox*, GtkListBoxRow*)>(widgets.list, "row-activated",
                                                [close_launcher](GtkListBox*, GtkListBoxRow* row) {
                                                    on_row_activated(row, *close_launcher);
                                                });
@@ -231,31 +233,50 @@ void build_or_present(GtkApplication* app, const LauncherState& state) {
     gtk_event_controller_set_name(GTK_EVENT_CONTROLLER(click), CLICK_GESTURE_NAME);
     connect<void(GtkGestureClick*, gint, gdouble, gdouble)>(
         click, "pressed",
-        [close_launcher, held_content = std::shared_ptr<GtkWidget>(flint::retain(content))](
+        [close_launcher, held_content = std::shared_ptr<GtkWidget>(flint::retain(widgets.content))](
             GtkGestureClick* gesture, gint /*n_press*/, gdouble x, gdouble y) {
             on_outside_press(held_content.get(),
                              gtk_event_controller_get_widget(GTK_EVENT_CONTROLLER(gesture)), x, y,
                              *close_launcher);
         });
-    gtk_widget_add_controller(window, GTK_EVENT_CONTROLLER(click));
+    gtk_widget_add_controller(widgets.window, GTK_EVENT_CONTROLLER(click));
 
     // A screenshot run never wrote the pid file, so it leaves it alone; a
     // running launcher's file stays intact.
-    connect<void(GtkWidget*)>(window, "destroy", [pid_file = state.pid_file](GtkWidget*) {
+    connect<void(GtkWidget*)>(widgets.window, "destroy", [pid_file = state.pid_file](GtkWidget*) {
         if (pid_file) {
             util::remove_pid_file(*pid_file);
         }
     });
+}
+
+// The steps of an activation, in order: stylesheets (theme, launcher, user),
+// then a window already built is only presented; otherwise the widgets, the
+// close action, the handlers, and then what the kind of start asks for.
+void build_or_present(GtkApplication* app, const LauncherState& state) {
+    install_stylesheets(state.user_css);
+    if (GtkWindow* existing = find_launcher_window(app)) {
+        if (!state.resident) {
+            present(existing);
+        }
+        return;
+    }
+
+    const LauncherWidgets widgets = build_widgets(app);
+    auto* window = GTK_WINDOW(widgets.window);
+    const CloseLauncher close_launcher =
+        state.resident ? make_hide_launcher(window) : make_close_launcher(window, state.pid_file);
+    connect_handlers(widgets, state, close_launcher);
 
     if (state.screenshot) {
-        check_screenshot_view(GTK_WINDOW(window), *state.screenshot);
+        check_screenshot_view(window, *state.screenshot);
     }
     if (state.resident) {
         // Ready to be shown: styles resolved and its surface made.
-        gtk_widget_realize(window);
+        gtk_widget_realize(widgets.window);
         return;
     }
-    present(GTK_WINDOW(window));
+    present(window);
 }
 
 }  // namespace

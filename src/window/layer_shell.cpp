@@ -1,5 +1,9 @@
 #include "window/layer_shell.hpp"
 
+#ifdef FLINTSEARCH_HAVE_LAYER_SHELL
+#include <gtk4-layer-shell.h>
+#endif
+
 namespace flintsearch::window {
 
 namespace {
@@ -29,12 +33,12 @@ void configure_window_fallback(GtkWindow* window) {
 
 }  // namespace
 
-bool configure_layer_surface(GtkWindow* window) {
-    g_return_val_if_fail(GTK_IS_WINDOW(window), false);
-    if (!gtk_layer_is_supported()) {
-        configure_window_fallback(window);
-        return false;
-    }
+#ifdef FLINTSEARCH_HAVE_LAYER_SHELL
+bool layer_shell_supported() {
+    return gtk_layer_is_supported();
+}
+
+static void configure_layer(GtkWindow* window) {
     gtk_layer_init_for_window(window);
     gtk_layer_set_namespace(window, LAYER_NAMESPACE);
     gtk_layer_set_layer(window, GTK_LAYER_SHELL_LAYER_OVERLAY);
@@ -45,6 +49,23 @@ bool configure_layer_surface(GtkWindow* window) {
     gtk_layer_set_anchor(window, GTK_LAYER_SHELL_EDGE_LEFT, TRUE);
     gtk_layer_set_anchor(window, GTK_LAYER_SHELL_EDGE_RIGHT, TRUE);
     gtk_layer_set_exclusive_zone(window, 0);
+}
+#else
+// Built without gtk4-layer-shell: every window is an ordinary one.
+bool layer_shell_supported() {
+    return false;
+}
+
+static void configure_layer(GtkWindow*) {}
+#endif
+
+bool configure_layer_surface(GtkWindow* window) {
+    g_return_val_if_fail(GTK_IS_WINDOW(window), false);
+    if (!layer_shell_supported()) {
+        configure_window_fallback(window);
+        return false;
+    }
+    configure_layer(window);
     return true;
 }
 

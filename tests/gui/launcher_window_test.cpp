@@ -161,7 +161,7 @@ TEST_F(LauncherWindow, WiresAKeyControllerInTheCapturePhaseAndAPrimaryClick) {
 TEST_F(LauncherWindow, IsAFullOutputOverlayOfEitherKind) {
     GtkWindow* window = build();
     ASSERT_NE(window, nullptr);
-    if (gtk_layer_is_supported()) {
+    if (flintsearch::window::layer_shell_supported()) {
 #ifdef FLINTSEARCH_HAVE_LAYER_SHELL
         EXPECT_TRUE(gtk_layer_is_layer_window(window));
         EXPECT_STREQ(gtk_layer_get_namespace(window), "flintsearch");
