@@ -18,6 +18,9 @@ void maximize_once_mapped(GtkWidget* widget, gpointer /*data*/) {
 // painted on black by some compositors, so it is not asked for.
 void configure_window_fallback(GtkWindow* window) {
     gtk_window_set_decorated(window, FALSE);
+    // Shells list ordinary windows (the overview, a dock): the title and the
+    // desktop entry of the application id name it there.
+    gtk_window_set_title(window, "flintsearch");
     GListModel* monitors = gdk_display_get_monitors(gtk_widget_get_display(GTK_WIDGET(window)));
     if (auto* monitor = static_cast<GdkMonitor*>(g_list_model_get_item(monitors, 0))) {
         GdkRectangle geometry;
