@@ -209,6 +209,10 @@ LauncherWidgets build_widgets(GtkApplication* app) {
     GtkWidget* window = gtk_application_window_new(app);
     configure_layer_surface(GTK_WINDOW(window));
 
+    // Named for screen readers, which otherwise only hear "frame".
+    gtk_accessible_update_property(GTK_ACCESSIBLE(window), GTK_ACCESSIBLE_PROPERTY_LABEL,
+                                   "flintsearch", -1);
+
     GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_widget_add_css_class(content, "launcher-bg");
     gtk_widget_set_halign(content, GTK_ALIGN_CENTER);
@@ -258,6 +262,22 @@ void connect_handlers(const LauncherWidgets& widgets, const LauncherState& state
             return on_key_pressed(keyval, modifiers, held_list.get(), *close_launcher);
         });
     gtk_widget_add_controller(widgets.window, keys);
+
+    // Focus stays in the entry while the selection moves, so the selected
+    // row is the entry's active descendant: that is what a screen reader
+    // follows and reads.
+    connect<void(GtkListBox*, GtkListBoxRow*)>(
+        widgets.list, "row-selected",
+        [held_entry = std::shared_ptr<GtkWidget>(flint::retain(widgets.entry))](
+            GtkListBox*, GtkListBoxRow* row) {
+            if (row != nullptr) {
+                gtk_accessible_update_relation(GTK_ACCESSIBLE(held_entry.get()),
+                                               GTK_ACCESSIBLE_RELATION_ACTIVE_DESCENDANT, row, -1);
+            } else {
+                gtk_accessible_reset_relation(GTK_ACCESSIBLE(held_entry.get()),
+                                              GTK_ACCESSIBLE_RELATION_ACTIVE_DESCENDANT);
+            }
+        });
 
     connect<void(GtkListBox*, GtkListBoxRow*)>(widgets.list, "row-activated",
                                                [close_launcher](GtkListBox*, GtkListBoxRow* row) {
