@@ -21,9 +21,15 @@ enum class Direction { Up, Down };
 // open the selected hit (Ctrl: its folder) and close the launcher (a hit
 // whose path is not absolute is not opened, and the launcher stays), Escape
 // closes it, Up and Down move the selection; those return TRUE. Every other
-// key returns FALSE and goes on to the search entry.
+// key returns FALSE and goes on to the search entry, and so do those five
+// while the input method of the focused text holds uncommitted text (a dead
+// key, a compose sequence, an input method's preedit).
 gboolean on_key_pressed(guint keyval, GdkModifierType state, GtkListBox* list,
                         const CloseAction& close);
+
+// Whether the input method of the focused widget in the widget's window
+// holds uncommitted text.
+bool input_method_composing(GtkWidget* widget);
 
 // The list's "row-activated" handler: opens a hit row's path and closes the
 // launcher; message rows and hits whose path is not absolute are ignored.

@@ -94,4 +94,13 @@ std::string parent_folder(std::string_view path) {
     return flint::to_utf8_lossy(parent);
 }
 
+std::string accessible_row_text(std::string_view title, float score, std::string_view path) {
+    std::string text = label_text(title, Keep::Start) + ", " + score_text(score);
+    const std::string folder = parent_folder(path);
+    if (!folder.empty() && folder != path) {
+        text += ", in " + label_text(folder, Keep::End);
+    }
+    return text;
+}
+
 }  // namespace flintsearch::window

@@ -55,4 +55,9 @@ bool is_openable_path(std::string_view path);
 // itself. Ill-formed UTF-8 becomes U+FFFD.
 std::string parent_folder(std::string_view path);
 
+// What a screen reader says for a hit row, one sentence from what the row
+// shows: "Report one, 87%, in /home/u/docs". The title is cut as its label
+// is; a hit whose path has no folder leaves out the last part.
+std::string accessible_row_text(std::string_view title, float score, std::string_view path);
+
 }  // namespace flintsearch::window

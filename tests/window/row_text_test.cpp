@@ -105,6 +105,24 @@ TEST(ParentFolder, DropsTheLastComponent) {
     }
 }
 
+TEST(AccessibleRowText, ReadsTitleScoreAndFolderAsOneSentence) {
+    const struct {
+        const char* title;
+        float score;
+        const char* path;
+        const char* spoken;
+    } cases[] = {
+        {"Report one", 0.87f, "/home/u/docs/report one.pdf", "Report one, 87%, in /home/u/docs"},
+        {"Root file", 0.5f, "/a", "Root file, 50%, in /"},
+        {"Bare name", 0.25f, "a.pdf", "Bare name, 25%"},
+        {"", 1.0f, "/", ", 100%"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(accessible_row_text(c.title, c.score, c.path), c.spoken);
+    }
+}
+
 TEST(LabelText, CutsHugeTextOnACharacterWithAnEllipsis) {
     const std::string ellipsis = "\u2026";
     const std::string euro = "\u20ac";  // three bytes
