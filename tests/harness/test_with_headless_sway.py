@@ -3,7 +3,6 @@
 that nothing is left behind."""
 import os
 import subprocess
-import sys
 import tempfile
 import unittest
 

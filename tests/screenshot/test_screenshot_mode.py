@@ -9,7 +9,6 @@ is known exactly.
 
 The binary comes from --binary, else $FLINTSEARCH_BINARY.
 """
-import json
 import os
 import shutil
 import struct
