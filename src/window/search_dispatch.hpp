@@ -34,8 +34,8 @@ inline constexpr int MAX_QUERY_CHARS = 1000;
 void connect_search_entry(GtkEditable* entry, GtkListBox* list, client::PendingSearchSlotRef slot);
 
 // The "changed" handler: cancels the pending search; a non-empty text
-// (its first MAX_QUERY_CHARS characters) starts a new 150 ms delay, an empty one shows the hint row at once and
-// makes every dispatched search obsolete.
+// (its first MAX_QUERY_CHARS characters) starts a new 150 ms delay, an empty one shows the hint row
+// at once and makes every dispatched search obsolete.
 void on_search_changed(GtkEditable* entry, const client::PendingSearchSlotRef& slot,
                        GtkListBox* list);
 
