@@ -3,9 +3,10 @@
 // sockets.
 //
 // Link the `standin_fixture` CMake target: it supplies FLINTSEARCH_PYTHON
-// and FLINTSEARCH_STANDIN_SCRIPT (the interpreter and the script). A test
-// program that runs as another user than the checkout's owner points
-// FLINTSEARCH_STANDIN_COPY at a copy that user can read.
+// and FLINTSEARCH_STANDIN (the interpreter and the script). The environment
+// variable of the same name, which the end-to-end scripts get too, overrides
+// the script: a test program that runs as another user than the checkout's
+// owner points it at a copy that user can read.
 //
 //     StandinDaemon daemon(StandinDaemon::script({R"({"reply":"{\"type\":\"ok\"}"})"}));
 //     ASSERT_TRUE(daemon.running()) << daemon.failure();
@@ -63,9 +64,9 @@ class StandinDaemon {
         log_path_ = dir_ + "/requests.log";
         const std::string ready = dir_ + "/ready";
 
-        const char* copy = std::getenv("FLINTSEARCH_STANDIN_COPY");
+        const char* copy = std::getenv("FLINTSEARCH_STANDIN");
         std::vector<std::string> args = {FLINTSEARCH_PYTHON,
-                                         copy != nullptr ? copy : FLINTSEARCH_STANDIN_SCRIPT,
+                                         copy != nullptr ? copy : FLINTSEARCH_STANDIN,
                                          "--socket",
                                          socket_path_,
                                          "--log",

@@ -567,9 +567,9 @@ int main(int argc, char** argv) {
                                         fs::perms::group_exec | fs::perms::others_read |
                                         fs::perms::others_exec);
     const fs::path script = standin.path() / "flintmill_standin.py";
-    fs::copy_file(FLINTSEARCH_STANDIN_SCRIPT, script);
+    fs::copy_file(FLINTSEARCH_STANDIN, script);
     fs::permissions(script, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    ::setenv("FLINTSEARCH_STANDIN_COPY", script.c_str(), 1);
+    ::setenv("FLINTSEARCH_STANDIN", script.c_str(), 1);
     // Owned by that user, so that it can remove the copy when it is done.
     if (const passwd* user = ::geteuid() == 0 ? ::getpwnam("flinttest") : nullptr) {
         if (::chown(standin.path().c_str(), user->pw_uid, user->pw_gid) != 0 ||

@@ -69,9 +69,9 @@ class SearchDispatch : public ::testing::Test {
         const std::string script = (dir_.path() / "script.jsonl").string();
         const std::string log = (dir_.path() / "log").string();
         const std::string ready = (dir_.path() / "ready").string();
-        const char* argv[] = {"python3",      FLINT_STANDIN,  "--socket", socket.c_str(),
-                              "--script",     script.c_str(), "--log",    log.c_str(),
-                              "--ready-file", ready.c_str(),  nullptr};
+        const char* argv[] = {"python3",      FLINTSEARCH_STANDIN, "--socket", socket.c_str(),
+                              "--script",     script.c_str(),      "--log",    log.c_str(),
+                              "--ready-file", ready.c_str(),       nullptr};
         GError* error = nullptr;
         ASSERT_TRUE(g_spawn_async(nullptr, const_cast<char**>(argv), nullptr,
                                   GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD),

@@ -259,7 +259,7 @@ class Daemon {
                 out << answer(query).dump() << '\n';
             }
         }
-        spawn({"python3", FLINT_STANDIN, "--socket", socket_.string(), "--answers",
+        spawn({"python3", FLINTSEARCH_STANDIN, "--socket", socket_.string(), "--answers",
                answers.string(), "--log", log_.string(), "--ready-file", ready().string()});
     }
 
@@ -272,8 +272,8 @@ class Daemon {
                 out << action.dump() << '\n';
             }
         }
-        spawn({"python3", FLINT_STANDIN, "--socket", socket_.string(), "--script", script.string(),
-               "--log", log_.string(), "--ready-file", ready().string()});
+        spawn({"python3", FLINTSEARCH_STANDIN, "--socket", socket_.string(), "--script",
+               script.string(), "--log", log_.string(), "--ready-file", ready().string()});
     }
 
     // Stops the daemon at once. Its socket file stays behind (a connect is
