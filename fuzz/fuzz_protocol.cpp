@@ -10,9 +10,9 @@
 #include <string_view>
 #include <variant>
 
+#include "flint/text.hpp"
 #include "wire/protocol.hpp"
 #include "fuzz_check.hpp"
-#include "text.hpp"
 
 namespace {
 

@@ -52,7 +52,7 @@ struct Limits {
 bool is_supported(std::string_view path);
 
 class Extractor {
-public:
+  public:
     // worker: path of the flintmill-extract executable (see find_worker).
     Extractor(std::string worker, Limits limits);
     ~Extractor();
@@ -63,7 +63,7 @@ public:
     // restart a worker); never throws.
     flintsearch::Result<Document, Failure> extract(const std::string& path);
 
-private:
+  private:
     struct Worker;
     std::string worker_path_;
     Limits limits_;

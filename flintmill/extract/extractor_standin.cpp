@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 
 #include "flintmill/extract/extractor.hpp"
-#include "text.hpp"
+#include "flint/text.hpp"
 
 namespace flintmill::extract {
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "text.hpp"
+#include "flint/text.hpp"
 
 namespace flintmill::service {
 namespace {

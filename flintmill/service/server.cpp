@@ -16,7 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "util/handover.hpp"
+#include "util/unique_fd.hpp"
+#include "util/unix_socket.hpp"
 
 namespace flintmill::service {
 namespace {
@@ -204,7 +205,7 @@ void serve(UniqueFd listener, int stop_fd, Handlers handlers, ServerLimits limit
                     break;
                 }
                 // Only this user's own processes are answered.
-                if (!flintsearch::util::peer_is_this_user(fd.get())) {
+                if (!flintsearch::util::peer_accepted(fd.get(), flintsearch::util::PeerRule::ThisUser)) {
                     continue;
                 }
                 Connection c{std::move(fd), {}, Clock::now() + std::chrono::seconds(limits.line_seconds)};

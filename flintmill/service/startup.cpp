@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "text.hpp"
+#include "flint/text.hpp"
 #include "util/handover.hpp"
 
 namespace flintmill::service {

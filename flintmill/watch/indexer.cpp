@@ -14,7 +14,7 @@
 
 #include "flintmill/extract/extractor.hpp"
 #include "flintmill/index/index.hpp"
-#include "text.hpp"
+#include "flint/text.hpp"
 
 namespace flintmill::watch {
 namespace {

@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "flintmill/extract/extractor.hpp"
-#include "text.hpp"
+#include "flint/text.hpp"
 
 namespace flintmill::watch {
 namespace {

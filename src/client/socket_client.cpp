@@ -9,9 +9,10 @@
 #include <cstring>
 #include <string_view>
 
-#include "text.hpp"
+#include "flint/text.hpp"
 #include "util/paths.hpp"
 #include "util/unique_fd.hpp"
+#include "util/unix_socket.hpp"
 
 namespace flintsearch::client {
 namespace {
@@ -78,27 +79,20 @@ class Deadline {
 };
 
 Result<void, ClientError> connect_to(int fd, const std::string& path, const Deadline& deadline) {
-    if (path.find('\0') != std::string::npos) {
-        return unexpected(ClientError{"paths must not contain interior null bytes"});
+    const auto address = util::unix_address(path);
+    if (!address) {
+        return unexpected(ClientError{address.error() == util::AddressProblem::InteriorNul
+                                          ? "paths must not contain interior null bytes"
+                                          : "path must be shorter than SUN_LEN"});
     }
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (path.size() >= sizeof addr.sun_path) {
-        return unexpected(ClientError{"path must be shorter than SUN_LEN"});
-    }
-    std::memcpy(addr.sun_path, path.data(), path.size());
-    // The family, the path and its terminating NUL. An empty path gives the
-    // family alone, which the kernel refuses (it would otherwise name the
-    // abstract namespace).
-    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() +
-                                               (path.empty() ? 0 : 1));
     // A connect waits for room in a full listen queue; the send time-out
     // bounds that wait.
     if (auto armed = deadline.arm(fd, SO_SNDTIMEO); !armed) {
         return armed;
     }
     for (bool retried = false;; retried = true) {
-        if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), length) == 0) {
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address->addr), address->length) ==
+            0) {
             return {};
         }
         const int err = errno;
@@ -183,15 +177,14 @@ Result<std::string, ClientError> read_line(int fd, const Deadline& deadline,
 // falls back to /tmp, any local user could listen on /tmp/flintmill.sock and
 // feed us hits whose paths the launcher would open.
 Result<void, ClientError> check_peer(int fd) {
-    ucred peer{};
-    socklen_t size = sizeof peer;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
-        return unexpected(os_error(errno));
+    const auto peer = util::peer_uid(fd);
+    if (!peer) {
+        return unexpected(os_error(peer.error()));
     }
     const uid_t self = ::getuid();
-    if (peer.uid != self && peer.uid != 0) {
+    if (!util::peer_uid_accepted(*peer, util::PeerRule::ThisUserOrRoot, self)) {
         return unexpected(ClientError{"refusing a daemon that runs as another user (uid " +
-                                      std::to_string(peer.uid) + ", not " + std::to_string(self) +
+                                      std::to_string(*peer) + ", not " + std::to_string(self) +
                                       ")"});
     }
     return {};

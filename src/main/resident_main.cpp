@@ -25,9 +25,9 @@
 #include <string>
 
 #include "client/pending_search.hpp"
-#include "gtk/ref.hpp"
-#include "report.hpp"
-#include "text.hpp"
+#include "flint/gtk/ref.hpp"
+#include "flint/report.hpp"
+#include "flint/text.hpp"
 #include "util/handover.hpp"
 #include "util/paths.hpp"
 #include "util/pid_file.hpp"
@@ -40,7 +40,6 @@ namespace {
 
 using namespace flintsearch;
 
-constexpr const char* kApplicationId = "io.github.flintsearch.flintsearch";
 constexpr const char* kUsage = "Usage: flintsearch-resident\n";
 
 struct Resident {
@@ -160,7 +159,7 @@ int main(int argc, char** argv) {
 
     flint::set_reporter([](std::string_view message) { util::report(message); });
     g_log_set_writer_func(write_log, nullptr, nullptr);
-    auto app = flint::adopt(gtk_application_new(kApplicationId, G_APPLICATION_NON_UNIQUE));
+    auto app = flint::adopt(gtk_application_new(util::APPLICATION_ID, G_APPLICATION_NON_UNIQUE));
     window::connect<void(GtkApplication*)>(
         app.get(), "activate",
         [&resident, &listener](GtkApplication* a) { activate(a, resident, *listener); });

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "client/pending_search.hpp"
-#include "gtk/ref.hpp"
-#include "report.hpp"
+#include "flint/gtk/ref.hpp"
+#include "flint/report.hpp"
 #include "util/program.hpp"
 #include "window/launcher_window.hpp"
 #include "window/signal.hpp"
@@ -19,8 +19,6 @@
 namespace {
 
 using namespace flintsearch;
-
-constexpr const char* kApplicationId = "io.github.flintsearch.flintsearch";
 
 std::string text_or_empty(const char* text) {
     return text != nullptr ? std::string(text) : std::string();
@@ -52,8 +50,9 @@ int run_application(const FlintsearchUiStart& start) {
 
     // A screenshot run is non-unique: it neither becomes the primary
     // instance nor hands itself over to a running launcher.
-    auto app = flint::adopt(gtk_application_new(
-        kApplicationId, screenshot_mode ? G_APPLICATION_NON_UNIQUE : G_APPLICATION_DEFAULT_FLAGS));
+    auto app = flint::adopt(
+        gtk_application_new(util::APPLICATION_ID, screenshot_mode ? G_APPLICATION_NON_UNIQUE
+                                                                  : G_APPLICATION_DEFAULT_FLAGS));
     window::connect<void(GtkApplication*)>(
         app.get(), "activate",
         [state = std::move(state)](GtkApplication* a) { window::build_launcher_window(a, state); });
@@ -72,7 +71,7 @@ int run_application(const FlintsearchUiStart& start) {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int flintsearch_ui_run_v2(
+extern "C" __attribute__((visibility("default"))) int flintsearch_ui_run(
     const FlintsearchUiStart* start) {
     if (start == nullptr) {
         return 1;
@@ -82,4 +81,4 @@ extern "C" __attribute__((visibility("default"))) int flintsearch_ui_run_v2(
 
 // The executable resolves the entry by name; this keeps the name and the
 // type in step with the header at compile time.
-[[maybe_unused]] static constexpr FlintsearchUiEntry kEntryCheck = &flintsearch_ui_run_v2;
+[[maybe_unused]] static constexpr FlintsearchUiEntry kEntryCheck = &flintsearch_ui_run;

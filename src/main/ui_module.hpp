@@ -50,10 +50,10 @@ namespace flintsearch {
 // build tree), then in the installed module directory.
 inline constexpr const char* UI_MODULE_FILE = "flintsearch-ui.so";
 
-// The entry point the module exports. The version is part of the name: an
-// executable never calls into a module built from other sources with
-// another signature.
-inline constexpr const char* UI_ENTRY_SYMBOL = "flintsearch_ui_run_v2";
+// The entry point the module exports. The executable and the module are
+// built and installed together; ui_module.cpp checks the entry's type
+// against FlintsearchUiEntry at compile time.
+inline constexpr const char* UI_ENTRY_SYMBOL = "flintsearch_ui_run";
 
 }  // namespace flintsearch
 #endif

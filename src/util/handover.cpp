@@ -4,24 +4,28 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+
+#include "util/unix_socket.hpp"
 
 namespace flintsearch::util {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool fill_address(const std::string& path, sockaddr_un& addr) {
-    if (path.empty() || path.find('\0') != std::string::npos ||
-        path.size() >= sizeof addr.sun_path) {
-        return false;
+// Presses that wait while the resident serves others: a burst of presses
+// (a held key, a script) queues here instead of starting launchers.
+constexpr int LISTEN_BACKLOG = 64;
+
+// Both ends refuse an empty path rather than let the kernel say no.
+std::optional<UnixAddress> address_of(const std::string& path) {
+    if (path.empty()) {
+        return std::nullopt;
     }
-    addr = {};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, path.data(), path.size());
-    return true;
+    auto address = unix_address(path);
+    return address ? std::optional<UnixAddress>(*address) : std::nullopt;
 }
 
 // Waits until fd has `events` or the deadline passes.
@@ -45,32 +49,35 @@ bool wait_ready(int fd, short events, Clock::time_point deadline) {
 
 }  // namespace
 
-bool peer_is_this_user(int fd) {
-    ucred peer{};
-    socklen_t size = sizeof peer;
-    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::getuid();
-}
-
 std::optional<ResidentLink> ResidentLink::reach(const std::string& path,
                                                 std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
-    sockaddr_un addr{};
-    if (!fill_address(path, addr)) {
+    const auto address = address_of(path);
+    if (!address) {
         return std::nullopt;
     }
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd) {
         return std::nullopt;
     }
-    int rc;
-    do {
-        rc = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
-    } while (rc != 0 && errno == EINTR);
-    // A full listen queue answers EAGAIN: the resident is busy; wait for it.
-    if (rc != 0 && (errno != EAGAIN || !wait_ready(fd.get(), POLLOUT, deadline))) {
-        return std::nullopt;
+    // A full listen queue answers EAGAIN: the resident is busy with other
+    // presses; try again until the deadline (a Unix socket's connect is not
+    // completed later, as a TCP one is, so it is made again).
+    for (;;) {
+        const int rc =
+            ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address->addr), address->length);
+        if (rc == 0) {
+            break;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN || Clock::now() >= deadline) {
+            return std::nullopt;
+        }
+        ::usleep(2000);
     }
-    if (!peer_is_this_user(fd.get()) || !send_all(fd.get(), HANDOVER_TOGGLE)) {
+    if (!peer_accepted(fd.get(), PeerRule::ThisUser) || !send_all(fd.get(), HANDOVER_TOGGLE)) {
         return std::nullopt;
     }
     std::string got;
@@ -100,8 +107,8 @@ void ResidentLink::go() {
 }
 
 std::optional<UniqueFd> listen_at(const std::string& path) {
-    sockaddr_un addr{};
-    if (!fill_address(path, addr)) {
+    const auto address = address_of(path);
+    if (!address) {
         errno = ENAMETOOLONG;
         return std::nullopt;
     }
@@ -121,9 +128,10 @@ std::optional<UniqueFd> listen_at(const std::string& path) {
     // under its name.
     ::fchmod(fd.get(), 0600);
     const mode_t old = ::umask(0177);
-    const int rc = ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    const int rc =
+        ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address->addr), address->length);
     ::umask(old);
-    if (rc != 0 || ::listen(fd.get(), 8) != 0) {
+    if (rc != 0 || ::listen(fd.get(), LISTEN_BACKLOG) != 0) {
         return std::nullopt;
     }
     return fd;

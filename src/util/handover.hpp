@@ -47,9 +47,6 @@ class ResidentLink {
     UniqueFd fd_;
 };
 
-// Whether the peer of a connected Unix socket runs as this user.
-bool peer_is_this_user(int fd);
-
 // A listening socket at path, close-on-exec and non-blocking, reachable by
 // this user only (mode 0600). A socket already at the path is replaced (the
 // caller holds the resident's lock, so it is stale); anything else there is

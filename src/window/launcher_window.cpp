@@ -2,9 +2,10 @@
 
 #include <exception>
 #include <memory>
+#include <utility>
 
-#include "gtk/ref.hpp"
-#include "gtk/theme.hpp"
+#include "flint/gtk/ref.hpp"
+#include "flint/gtk/theme.hpp"
 #include "util/pid_file.hpp"
 #include "window/key_map.hpp"
 #include "window/launcher_css.hpp"
@@ -126,6 +127,11 @@ void show_launcher(GtkWindow* window, const std::string& user_css) {
 }
 
 void hide_launcher(GtkWindow* window) {
+    // The entry's caret blinks on a tick callback of the frame clock, which
+    // keeps running for a hidden window as long as the entry holds the focus
+    // (GTK is told no focus-out for a surface that is gone). Without the
+    // focus nothing ticks, and show_launcher gives it back.
+    gtk_window_set_focus(window, nullptr);
     gtk_widget_set_visible(GTK_WIDGET(window), FALSE);
     empty_entry(window);
 }
@@ -152,23 +158,60 @@ void on_outside_press(GtkWidget* content, GtkWidget* window, double x, double y,
 
 namespace {
 
-// The steps of an activation, in order: stylesheets (theme, launcher, user),
-// then the window, its layer surface, the close action, the widgets, the
-// handlers, a screenshot run's capture, and finally presenting.
-void build_or_present(GtkApplication* app, const LauncherState& state) {
-    install_stylesheets(state.user_css);
-    if (GtkWindow* existing = find_launcher_window(app)) {
-        if (!state.resident) {
-            present(existing);
+// How long a loss of the keyboard must last before the launcher closes.
+constexpr guint FOCUS_LOSS_GRACE_MS = 250;
+
+// Follows the window's keyboard focus for the handler of "notify::is-active",
+// which owns it; its pending grace timer goes with it.
+struct FocusWatch {
+    FocusWatch(GtkWindow* window, CloseLauncher close_action)
+        : target(window), close(std::move(close_action)) {}
+    FocusWatch(const FocusWatch&) = delete;
+    FocusWatch& operator=(const FocusWatch&) = delete;
+    ~FocusWatch() { cancel(); }
+
+    void cancel() {
+        if (timer != 0) {
+            g_source_remove(timer);
+            timer = 0;
         }
-        return;
     }
 
+    static gboolean on_grace_over(gpointer data) {
+        auto* self = static_cast<FocusWatch*>(data);
+        self->timer = 0;  // the source ends with this return
+        const flint::Ref<GtkWindow> window = self->target.get();
+        if (window && !gtk_window_is_active(window.get()) &&
+            gtk_widget_get_visible(GTK_WIDGET(window.get()))) {
+            self->had_focus = false;
+            (*self->close)();
+        }
+        return G_SOURCE_REMOVE;
+    }
+
+    WeakWindow target;
+    CloseLauncher close;
+    bool had_focus = false;
+    guint timer = 0;
+};
+
+// The launcher's widgets, owned by the window (its children) once built.
+struct LauncherWidgets {
+    GtkWidget* window;
+    GtkWidget* content;  // the panel
+    GtkWidget* entry;
+    GtkWidget* list;
+};
+
+// A new window, made a layer surface before it has a child, holding the
+// panel: the search entry above the scrolling list with its hint row.
+LauncherWidgets build_widgets(GtkApplication* app) {
     GtkWidget* window = gtk_application_window_new(app);
     configure_layer_surface(GTK_WINDOW(window));
-    const CloseLauncher close_launcher =
-        state.resident ? make_hide_launcher(GTK_WINDOW(window))
-                       : make_close_launcher(GTK_WINDOW(window), state.pid_file);
+
+    // Named for screen readers, which otherwise only hear "frame".
+    gtk_accessible_update_property(GTK_ACCESSIBLE(window), GTK_ACCESSIBLE_PROPERTY_LABEL,
+                                   "flintsearch", -1);
 
     GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_widget_add_css_class(content, "launcher-bg");
@@ -197,8 +240,14 @@ void build_or_present(GtkApplication* app, const LauncherState& state) {
     gtk_window_set_child(GTK_WINDOW(window), content);
     g_object_set_data(G_OBJECT(window), LAUNCHER_ENTRY_KEY, entry);
     g_object_set_data(G_OBJECT(window), LAUNCHER_SCROLLER_KEY, scroller);
+    return {window, content, entry, list};
+}
 
-    connect_search_entry(GTK_EDITABLE(entry), GTK_LIST_BOX(list), state.slot);
+// The handlers: the entry's searches, the keys, a row's activation, a press
+// outside the panel, and the pid file's removal when the window goes.
+void connect_handlers(const LauncherWidgets& widgets, const LauncherState& state,
+                      const CloseLauncher& close_launcher) {
+    connect_search_entry(GTK_EDITABLE(widgets.entry), GTK_LIST_BOX(widgets.list), state.slot);
 
     // In the capture phase on the window, the five keys handled here never
     // reach the entry; everything else does.
@@ -208,13 +257,29 @@ void build_or_present(GtkApplication* app, const LauncherState& state) {
     connect<gboolean(GtkEventControllerKey*, guint, guint, GdkModifierType)>(
         keys, "key-pressed",
         [close_launcher,
-         held_list = std::shared_ptr<GtkListBox>(flint::retain(GTK_LIST_BOX(list)))](
+         held_list = std::shared_ptr<GtkListBox>(flint::retain(GTK_LIST_BOX(widgets.list)))](
             GtkEventControllerKey*, guint keyval, guint, GdkModifierType modifiers) {
             return on_key_pressed(keyval, modifiers, held_list.get(), *close_launcher);
         });
-    gtk_widget_add_controller(window, keys);
+    gtk_widget_add_controller(widgets.window, keys);
 
-    connect<void(GtkListBox*, GtkListBoxRow*)>(list, "row-activated",
+    // Focus stays in the entry while the selection moves, so the selected
+    // row is the entry's active descendant: that is what a screen reader
+    // follows and reads.
+    connect<void(GtkListBox*, GtkListBoxRow*)>(
+        widgets.list, "row-selected",
+        [held_entry = std::shared_ptr<GtkWidget>(flint::retain(widgets.entry))](
+            GtkListBox*, GtkListBoxRow* row) {
+            if (row != nullptr) {
+                gtk_accessible_update_relation(GTK_ACCESSIBLE(held_entry.get()),
+                                               GTK_ACCESSIBLE_RELATION_ACTIVE_DESCENDANT, row, -1);
+            } else {
+                gtk_accessible_reset_relation(GTK_ACCESSIBLE(held_entry.get()),
+                                              GTK_ACCESSIBLE_RELATION_ACTIVE_DESCENDANT);
+            }
+        });
+
+    connect<void(GtkListBox*, GtkListBoxRow*)>(widgets.list, "row-activated",
                                                [close_launcher](GtkListBox*, GtkListBoxRow* row) {
                                                    on_row_activated(row, *close_launcher);
                                                });
@@ -226,31 +291,67 @@ void build_or_present(GtkApplication* app, const LauncherState& state) {
     gtk_event_controller_set_name(GTK_EVENT_CONTROLLER(click), CLICK_GESTURE_NAME);
     connect<void(GtkGestureClick*, gint, gdouble, gdouble)>(
         click, "pressed",
-        [close_launcher, held_content = std::shared_ptr<GtkWidget>(flint::retain(content))](
+        [close_launcher, held_content = std::shared_ptr<GtkWidget>(flint::retain(widgets.content))](
             GtkGestureClick* gesture, gint /*n_press*/, gdouble x, gdouble y) {
             on_outside_press(held_content.get(),
                              gtk_event_controller_get_widget(GTK_EVENT_CONTROLLER(gesture)), x, y,
                              *close_launcher);
         });
-    gtk_widget_add_controller(window, GTK_EVENT_CONTROLLER(click));
+    gtk_widget_add_controller(widgets.window, GTK_EVENT_CONTROLLER(click));
+
+    // Losing the keyboard after having had it (Alt+Tab, the overview, a
+    // click on another output or a panel, a menu that takes the keys) ends
+    // the launcher, so none is left behind other windows. A loss that the
+    // compositor takes back at once (sway re-enters when a new keyboard
+    // appears) is no loss.
+    auto watch = std::make_shared<FocusWatch>(GTK_WINDOW(widgets.window), close_launcher);
+    connect<void(GObject*, GParamSpec*)>(
+        widgets.window, "notify::is-active", [watch](GObject* window, GParamSpec*) {
+            if (gtk_window_is_active(GTK_WINDOW(window))) {
+                watch->had_focus = true;
+                watch->cancel();
+            } else if (watch->had_focus && watch->timer == 0) {
+                watch->timer =
+                    g_timeout_add(FOCUS_LOSS_GRACE_MS, FocusWatch::on_grace_over, watch.get());
+            }
+        });
 
     // A screenshot run never wrote the pid file, so it leaves it alone; a
     // running launcher's file stays intact.
-    connect<void(GtkWidget*)>(window, "destroy", [pid_file = state.pid_file](GtkWidget*) {
+    connect<void(GtkWidget*)>(widgets.window, "destroy", [pid_file = state.pid_file](GtkWidget*) {
         if (pid_file) {
             util::remove_pid_file(*pid_file);
         }
     });
+}
+
+// The steps of an activation, in order: stylesheets (theme, launcher, user),
+// then a window already built is only presented; otherwise the widgets, the
+// close action, the handlers, and then what the kind of start asks for.
+void build_or_present(GtkApplication* app, const LauncherState& state) {
+    install_stylesheets(state.user_css);
+    if (GtkWindow* existing = find_launcher_window(app)) {
+        if (!state.resident) {
+            present(existing);
+        }
+        return;
+    }
+
+    const LauncherWidgets widgets = build_widgets(app);
+    auto* window = GTK_WINDOW(widgets.window);
+    const CloseLauncher close_launcher =
+        state.resident ? make_hide_launcher(window) : make_close_launcher(window, state.pid_file);
+    connect_handlers(widgets, state, close_launcher);
 
     if (state.screenshot) {
-        check_screenshot_view(GTK_WINDOW(window), *state.screenshot);
+        check_screenshot_view(window, *state.screenshot);
     }
     if (state.resident) {
         // Ready to be shown: styles resolved and its surface made.
-        gtk_widget_realize(window);
+        gtk_widget_realize(widgets.window);
         return;
     }
-    present(GTK_WINDOW(window));
+    present(window);
 }
 
 }  // namespace

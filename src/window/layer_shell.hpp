@@ -5,12 +5,6 @@
 
 #include <gtk/gtk.h>
 
-#ifdef FLINTSEARCH_HAVE_LAYER_SHELL
-#include <gtk4-layer-shell.h>
-#else
-#include "window/layer_shell_standin.h"
-#endif
-
 namespace flintsearch::window {
 
 inline constexpr const char* LAYER_NAMESPACE = "flintsearch";
@@ -25,5 +19,10 @@ inline constexpr const char* LAYER_NAMESPACE = "flintsearch";
 // the window is constructed, before it gets a child or is mapped. Returns
 // whether the window is a layer surface.
 bool configure_layer_surface(GtkWindow* window);
+
+// Whether windows can become layer surfaces: the compositor has the protocol
+// and the build has gtk4-layer-shell (Debian 12 packages only the GTK 3 one,
+// so a build there always takes the ordinary-window path).
+bool layer_shell_supported();
 
 }  // namespace flintsearch::window

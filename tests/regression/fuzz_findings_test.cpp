@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "flint/palette.hpp"
 #include "wire/protocol.hpp"
-#include "palette.hpp"
 
 namespace {
 

@@ -26,8 +26,8 @@
 #include <functional>
 #include <string>
 
-#include "gtk/ref.hpp"
-#include "palette.hpp"
+#include "flint/gtk/ref.hpp"
+#include "flint/palette.hpp"
 
 namespace flint {
 
@@ -147,11 +147,5 @@ Ref<GFileMonitor> watch_theme_file(ReloadAction action);
 // separator and interior "." components make no difference. A null path
 // (no file, or no local path) never matches.
 bool event_concerns(const char* file_path, const char* other_path, const std::string& theme_path);
-
-// For tests: this thread's own providers and watchers (nullptr when none).
-GtkCssProvider* theme_provider();
-GtkCssProvider* app_provider();
-GFileMonitor* theme_watcher();
-GFileMonitor* app_watcher();
 
 }  // namespace flint
