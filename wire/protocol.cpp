@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cfloat>
-#include <cstdio>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <optional>

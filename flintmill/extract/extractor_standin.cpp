@@ -2,8 +2,8 @@
 // for the extraction worker until it lands. Deleted then.
 #include <sys/stat.h>
 
-#include "flintmill/extract/extractor.hpp"
 #include "flint/text.hpp"
+#include "flintmill/extract/extractor.hpp"
 
 namespace flintmill::extract {
 
@@ -36,6 +36,8 @@ flintsearch::Result<Document, Failure> Extractor::extract(const std::string& pat
     return doc;
 }
 
-std::string find_worker() { return {}; }
+std::string find_worker() {
+    return {};
+}
 
 }  // namespace flintmill::extract

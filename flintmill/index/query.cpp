@@ -13,7 +13,9 @@ double idf(double n, double df) {
     return std::log(1.0 + (n - df + 0.5) / (df + 0.5));
 }
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 }  // namespace
 
@@ -68,10 +70,10 @@ QueryPlan build_query(std::string_view text, const Xapian::Database& db, const X
         word.idf = idf(n, std::min(df, n));
         std::vector<Xapian::Query> alternatives;
         for (const QueryTerm& t : word.terms) {
-            Xapian::Query q = t.prefix ? Xapian::Query(Xapian::Query::OP_WILDCARD, t.term,
-                                                       PREFIX_EXPANSIONS,
-                                                       Xapian::Query::WILDCARD_LIMIT_MOST_FREQUENT)
-                                       : Xapian::Query(t.term);
+            Xapian::Query q =
+                t.prefix ? Xapian::Query(Xapian::Query::OP_WILDCARD, t.term, PREFIX_EXPANSIONS,
+                                         Xapian::Query::WILDCARD_LIMIT_MOST_FREQUENT)
+                         : Xapian::Query(t.term);
             if (t.weight != 1.0) {
                 q = Xapian::Query(Xapian::Query::OP_SCALE_WEIGHT, q, t.weight);
             }

@@ -25,15 +25,15 @@ namespace flintmill::index {
 // A term that stands for a query word, and how much a match on it counts.
 struct QueryTerm {
     std::string term;
-    double weight = 1.0;   // 1 for the word itself; less for a related word
-    bool prefix = false;   // `term` is a prefix (OP_WILDCARD) of raw words
+    double weight = 1.0;  // 1 for the word itself; less for a related word
+    bool prefix = false;  // `term` is a prefix (OP_WILDCARD) of raw words
 };
 
 struct QueryWord {
     std::string lower;  // as typed, lower-cased
     std::string stem;   // its Snowball stem
     std::vector<QueryTerm> terms;
-    double idf = 0.0;   // how rare the word is in the index (BM25's idf)
+    double idf = 0.0;  // how rare the word is in the index (BM25's idf)
 };
 
 struct QueryPlan {

@@ -28,13 +28,11 @@ struct Hit {
 // The best hits for text, at most limit, best first. stem must be the
 // index's stemmer (stemmer_for_locale of index_language).
 flintsearch::Result<std::vector<Hit>, IndexError> search(const Xapian::Database& db,
-                                                         std::string_view text,
-                                                         std::size_t limit,
+                                                         std::string_view text, std::size_t limit,
                                                          const Xapian::Stem& stem);
 
 // The same with the stemmer the index was built with.
 flintsearch::Result<std::vector<Hit>, IndexError> search(const Xapian::Database& db,
-                                                         std::string_view text,
-                                                         std::size_t limit);
+                                                         std::string_view text, std::size_t limit);
 
 }  // namespace flintmill::index

@@ -63,7 +63,8 @@ std::function<wire::Response(const wire::Query&)> query_handler(const std::strin
                 return wire::Error{"the index is not ready yet"};
             }
             reader->db.emplace(std::move(*db));
-            reader->stem = index::stemmer_for_locale(index::index_language(*reader->db).value_or("en"));
+            reader->stem =
+                index::stemmer_for_locale(index::index_language(*reader->db).value_or("en"));
         }
         try {
             reader->db->reopen();
@@ -71,7 +72,8 @@ std::function<wire::Response(const wire::Query&)> query_handler(const std::strin
             reader->db.reset();  // opened afresh next time
             return wire::Error{"the index is being rebuilt; try again"};
         }
-        auto hits = index::search(*reader->db, q.query, std::min(q.limit, MAX_LIMIT), *reader->stem);
+        auto hits =
+            index::search(*reader->db, q.query, std::min(q.limit, MAX_LIMIT), *reader->stem);
         if (!hits) {
             reader->db.reset();
             return wire::Error{"search failed: " + hits.error().message};
@@ -79,7 +81,8 @@ std::function<wire::Response(const wire::Query&)> query_handler(const std::strin
         wire::Hits reply;
         reply.hits.reserve(hits->size());
         for (index::Hit& h : *hits) {
-            reply.hits.push_back({std::move(h.title), std::move(h.path), std::move(h.snippet), h.score});
+            reply.hits.push_back(
+                {std::move(h.title), std::move(h.path), std::move(h.snippet), h.score});
         }
         return reply;
     };

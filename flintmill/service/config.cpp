@@ -97,11 +97,16 @@ flintsearch::Result<ConfigFile, std::string> parse_config(std::string_view text,
         } else if (key == "max_file_size") {
             std::uint64_t n = 0;
             std::size_t i = 0;
-            for (; i < value.size() && value[i] >= '0' && value[i] <= '9' && n < (1ull << 50); ++i) {
+            for (; i < value.size() && value[i] >= '0' && value[i] <= '9' && n < (1ull << 50);
+                 ++i) {
                 n = n * 10 + static_cast<std::uint64_t>(value[i] - '0');
             }
             const std::string_view unit = value.substr(i);
-            const int shift = unit.empty() ? 0 : unit == "K" ? 10 : unit == "M" ? 20 : unit == "G" ? 30 : -1;
+            const int shift = unit.empty()  ? 0
+                              : unit == "K" ? 10
+                              : unit == "M" ? 20
+                              : unit == "G" ? 30
+                                            : -1;
             if (i == 0 || shift < 0) {
                 return unexpected(where + "max_file_size is a number with K, M or G, e.g. 64M");
             }
@@ -118,7 +123,8 @@ std::vector<std::string> default_roots(const std::string& home, const std::strin
     std::string desktop = flint::join_path(home, "Desktop");
     // user-dirs.dirs: XDG_DOCUMENTS_DIR="$HOME/Dokumente", shell quoting
     // limited to what xdg-user-dirs-update writes.
-    if (auto text = flint::read_text_file(flint::join_path(config_home, "user-dirs.dirs"), 64 * 1024)) {
+    if (auto text =
+            flint::read_text_file(flint::join_path(config_home, "user-dirs.dirs"), 64 * 1024)) {
         std::string_view rest = *text;
         while (!rest.empty()) {
             const auto nl = rest.find('\n');
@@ -159,7 +165,8 @@ flintsearch::Result<Config, std::string> load_config(const std::vector<std::stri
     config.socket_path = flint::join_path(config.runtime_dir, "flintmill.sock");
     config.lock_path = flint::join_path(config.runtime_dir, "flintmill.lock");
     config.index_dir = flint::join_path(cache_home, "flintmill");
-    config.config_file = flint::join_path(flint::join_path(config_home, "flintmill"), "flintmill.conf");
+    config.config_file =
+        flint::join_path(flint::join_path(config_home, "flintmill"), "flintmill.conf");
 
     ConfigFile file;
     struct stat st {};
@@ -188,8 +195,9 @@ flintsearch::Result<Config, std::string> load_config(const std::vector<std::stri
     std::sort(roots.begin(), roots.end());
     roots.erase(std::unique(roots.begin(), roots.end()), roots.end());
     for (const std::string& r : roots) {
-        const bool nested = std::any_of(config.rules.roots.begin(), config.rules.roots.end(),
-                                        [&r](const std::string& o) { return r.starts_with(o + "/"); });
+        const bool nested =
+            std::any_of(config.rules.roots.begin(), config.rules.roots.end(),
+                        [&r](const std::string& o) { return r.starts_with(o + "/"); });
         if (!nested) {
             config.rules.roots.push_back(r);
         }

@@ -139,8 +139,7 @@ bool read_some(Connection& c, const Handlers& handlers, QueryQueue& queue,
         c.line.append(chunk.substr(0, nl == std::string_view::npos ? chunk.size() : nl + 1));
         if (c.line.size() > wire::MAX_REQUEST_BYTES) {
             answer_now(c.fd.get(), wire::Error{"request line longer than " +
-                                               std::to_string(wire::MAX_REQUEST_BYTES) +
-                                               " bytes"});
+                                               std::to_string(wire::MAX_REQUEST_BYTES) + " bytes"});
             return true;
         }
         if (nl != std::string_view::npos) {
@@ -199,16 +198,18 @@ void serve(UniqueFd listener, int stop_fd, Handlers handlers, ServerLimits limit
         }
         if (fds[1].revents & POLLIN) {
             for (std::size_t accepted = 0; accepted < 64; ++accepted) {
-                UniqueFd fd(::accept4(listener.get(), nullptr, nullptr,
-                                      SOCK_NONBLOCK | SOCK_CLOEXEC));
+                UniqueFd fd(
+                    ::accept4(listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
                 if (!fd) {
                     break;
                 }
                 // Only this user's own processes are answered.
-                if (!flintsearch::util::peer_accepted(fd.get(), flintsearch::util::PeerRule::ThisUser)) {
+                if (!flintsearch::util::peer_accepted(fd.get(),
+                                                      flintsearch::util::PeerRule::ThisUser)) {
                     continue;
                 }
-                Connection c{std::move(fd), {}, Clock::now() + std::chrono::seconds(limits.line_seconds)};
+                Connection c{
+                    std::move(fd), {}, Clock::now() + std::chrono::seconds(limits.line_seconds)};
                 // The line is often there already.
                 if (!read_some(c, handlers, queue, limits)) {
                     connections.push_back(std::move(c));

@@ -29,12 +29,12 @@ struct Handlers {
     std::function<std::function<flintsearch::wire::Response(const flintsearch::wire::Query&)>()>
         make_query;
     std::function<flintsearch::wire::Response()> status;  // on the loop: must not block
-    std::function<void()> reindex;                         // on the loop: must not block
+    std::function<void()> reindex;                        // on the loop: must not block
 };
 
 struct ServerLimits {
-    int line_seconds = 3;             // to send the whole request line
-    int reply_seconds = 5;            // for a query reply to be taken
+    int line_seconds = 3;   // to send the whole request line
+    int reply_seconds = 5;  // for a query reply to be taken
     std::size_t query_threads = 2;
     std::size_t max_connections = 256;  // open at once; more wait in the backlog
     std::size_t max_queued = 64;        // queries waiting for a thread

@@ -54,8 +54,7 @@ UniqueFd socket_from_systemd() {
     const char* pid = std::getenv("LISTEN_PID");
     const char* fds = std::getenv("LISTEN_FDS");
     const bool ours = pid != nullptr && fds != nullptr &&
-                      std::string_view(pid) == std::to_string(::getpid()) &&
-                      std::atoi(fds) >= 1;
+                      std::string_view(pid) == std::to_string(::getpid()) && std::atoi(fds) >= 1;
     ::unsetenv("LISTEN_PID");
     ::unsetenv("LISTEN_FDS");
     ::unsetenv("LISTEN_FDNAMES");
@@ -71,8 +70,7 @@ UniqueFd socket_from_systemd() {
     if (::getsockopt(FIRST, SOL_SOCKET, SO_TYPE, &type, &size) != 0 || type != SOCK_STREAM ||
         ::getsockopt(FIRST, SOL_SOCKET, SO_ACCEPTCONN, &listening, &(size = sizeof listening)) !=
             0 ||
-        !listening ||
-        ::getsockname(FIRST, reinterpret_cast<sockaddr*>(&addr), &addr_size) != 0 ||
+        !listening || ::getsockname(FIRST, reinterpret_cast<sockaddr*>(&addr), &addr_size) != 0 ||
         addr.ss_family != AF_UNIX) {
         return {};
     }

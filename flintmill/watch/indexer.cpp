@@ -12,9 +12,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "flint/text.hpp"
 #include "flintmill/extract/extractor.hpp"
 #include "flintmill/index/index.hpp"
-#include "flint/text.hpp"
 
 namespace flintmill::watch {
 namespace {
@@ -46,8 +46,8 @@ struct Indexer::State {
     std::unordered_map<int, std::string> watches;  // wd -> folder
     std::set<std::string> unwatched;               // folders over the watch limit
     bool limit_said = false;
-    std::map<std::string, FileStamp> known;                 // what the index holds
-    std::map<std::string, Clock::time_point> queue;         // path -> when to read it
+    std::map<std::string, FileStamp> known;          // what the index holds
+    std::map<std::string, Clock::time_point> queue;  // path -> when to read it
     bool writing_stopped = false;
     Clock::time_point retry_at{};
     Clock::time_point rescan_at{};
@@ -139,14 +139,15 @@ class Worker {
 
     void forget_under(const std::string& dir) {
         std::vector<std::string> gone;
-        for (auto it = s_.known.lower_bound(dir + "/"); it != s_.known.end() && under(it->first, dir);
-             ++it) {
+        for (auto it = s_.known.lower_bound(dir + "/");
+             it != s_.known.end() && under(it->first, dir); ++it) {
             gone.push_back(it->first);
         }
         for (const std::string& path : gone) {
             forget(path);
         }
-        for (auto it = s_.queue.lower_bound(dir + "/"); it != s_.queue.end() && under(it->first, dir);) {
+        for (auto it = s_.queue.lower_bound(dir + "/");
+             it != s_.queue.end() && under(it->first, dir);) {
             it = s_.queue.erase(it);
         }
         pending_ = s_.queue.size();
@@ -161,7 +162,8 @@ class Worker {
         }
         if (errno == ENOSPC) {
             if (!s_.limit_said) {
-                log("inotify's watch limit is reached (fs.inotify.max_user_watches): folders beyond "
+                log("inotify's watch limit is reached (fs.inotify.max_user_watches): folders "
+                    "beyond "
                     "it are rescanned every few minutes instead of watched");
                 s_.limit_said = true;
             }
@@ -257,13 +259,15 @@ class Worker {
         ++s_.uncommitted;
         const std::string prefix = from + "/";
         std::vector<std::pair<std::string, FileStamp>> moved;
-        for (auto it = s_.known.lower_bound(prefix); it != s_.known.end() && under(it->first, from);) {
+        for (auto it = s_.known.lower_bound(prefix);
+             it != s_.known.end() && under(it->first, from);) {
             moved.emplace_back(to + it->first.substr(from.size()), it->second);
             it = s_.known.erase(it);
         }
         s_.known.insert(moved.begin(), moved.end());
         std::vector<std::pair<std::string, Clock::time_point>> queued;
-        for (auto it = s_.queue.lower_bound(prefix); it != s_.queue.end() && under(it->first, from);) {
+        for (auto it = s_.queue.lower_bound(prefix);
+             it != s_.queue.end() && under(it->first, from);) {
             queued.emplace_back(to + it->first.substr(from.size()), it->second);
             it = s_.queue.erase(it);
         }
@@ -511,7 +515,8 @@ void Indexer::run() {
         }
         s.index.emplace(std::move(*opened));
         s.extractor = std::make_unique<extract::Extractor>(
-            extract::find_worker(), extract::Limits{.max_file_bytes = settings_.rules.max_file_bytes});
+            extract::find_worker(),
+            extract::Limits{.max_file_bytes = settings_.rules.max_file_bytes});
         if (auto files = s.index->files()) {
             s.known.insert(files->begin(), files->end());
         }

@@ -33,7 +33,7 @@ struct IndexerSettings {
     std::string index_dir;
     std::string language;  // Snowball language code
     ScanRules rules;
-    std::chrono::milliseconds quiet{400};  // after a file's last change
+    std::chrono::milliseconds quiet{400};         // after a file's last change
     std::function<void(const std::string&)> log;  // one line, no prefix
 };
 

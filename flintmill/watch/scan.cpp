@@ -6,8 +6,8 @@
 
 #include <algorithm>
 
-#include "flintmill/extract/extractor.hpp"
 #include "flint/text.hpp"
+#include "flintmill/extract/extractor.hpp"
 
 namespace flintmill::watch {
 namespace {
@@ -91,8 +91,8 @@ bool skip_name(std::string_view name, bool is_dir, const ScanRules& rules) {
     if (!is_dir) {
         return name.ends_with('~');  // editors' backups
     }
-    return name == "node_modules" || name == "__pycache__" || name == "build" ||
-           name == "_build" || name.starts_with("cmake-build-");
+    return name == "node_modules" || name == "__pycache__" || name == "build" || name == "_build" ||
+           name.starts_with("cmake-build-");
 }
 
 bool skip_folder_contents(int dir_fd) {

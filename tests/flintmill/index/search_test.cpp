@@ -16,7 +16,10 @@ TEST(Search, ScoresMeanTheSameAcrossQueries) {
     auto index = Index::open((dir.path() / "ix").string(), "en");
     ASSERT_TRUE(index.has_value());
     const DocumentRecord docs[] = {
-        {"/d/garden.txt", "Garden budget", "The budget for the garden. Seeds cost more.", {1, 1, 1}},
+        {"/d/garden.txt",
+         "Garden budget",
+         "The budget for the garden. Seeds cost more.",
+         {1, 1, 1}},
         {"/d/notes.txt", "", "Plans for the week. Somewhere the garden is mentioned.", {2, 1, 1}},
         {"/d/other.txt", "", "Nothing to see here at all.", {3, 1, 1}},
     };
@@ -57,8 +60,11 @@ TEST(Search, ScoresMeanTheSameAcrossQueries) {
 }
 
 TEST(Score, FallsWithThePartOfTheQueryMatched) {
-    const ScoreInputs rows[] = {{1, 1, 1, true}, {1, 1, 1, false}, {1, 0.5, 0, false},
-                                {0.5, 1, 1, false}, {0.1, 1, 0, false}};
+    const ScoreInputs rows[] = {{1, 1, 1, true},
+                                {1, 1, 1, false},
+                                {1, 0.5, 0, false},
+                                {0.5, 1, 1, false},
+                                {0.1, 1, 0, false}};
     float last = 2.0f;
     for (const auto& r : rows) {
         const float s = calibrated_score(r);
