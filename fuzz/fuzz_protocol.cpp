@@ -10,8 +10,8 @@
 #include <string_view>
 #include <variant>
 
-#include "client/protocol.hpp"
 #include "flint/text.hpp"
+#include "wire/protocol.hpp"
 #include "fuzz_check.hpp"
 
 namespace {
