@@ -67,6 +67,8 @@ bool load_thesaurus() {
     return t.wordnet != nullptr;
 }
 
-bool thesaurus_ready() { return opened_flag; }
+bool thesaurus_ready() {
+    return opened_flag;
+}
 
 }  // namespace flintmill::meaning

@@ -27,7 +27,7 @@ namespace {
 
 // One read-only mapping of a whole file.
 class Mapped {
-public:
+  public:
     Mapped() = default;
     Mapped(Mapped&& other) noexcept
         : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
@@ -52,8 +52,8 @@ public:
         struct stat st {};
         Mapped m;
         if (::fstat(fd, &st) == 0 && st.st_size > 0) {
-            void* p = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ,
-                             MAP_PRIVATE, fd, 0);
+            void* p = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE,
+                             fd, 0);
             if (p != MAP_FAILED) {
                 m.data_ = static_cast<const char*>(p);
                 m.size_ = static_cast<std::size_t>(st.st_size);
@@ -68,7 +68,7 @@ public:
 
     std::string_view text() const { return {data_, size_}; }
 
-private:
+  private:
     const char* data_ = nullptr;
     std::size_t size_ = 0;
 };
@@ -142,12 +142,17 @@ constexpr std::array<const char*, PosCount> pos_names{"noun", "verb", "adj", "ad
 
 std::optional<Pos> pos_of(char c) {
     switch (c) {
-        case 'n': return Noun;
-        case 'v': return Verb;
+        case 'n':
+            return Noun;
+        case 'v':
+            return Verb;
         case 'a':
-        case 's': return Adj;
-        case 'r': return Adv;
-        default: return std::nullopt;
+        case 's':
+            return Adj;
+        case 'r':
+            return Adv;
+        default:
+            return std::nullopt;
     }
 }
 
@@ -212,24 +217,28 @@ std::optional<Synset> parse_synset(std::string_view line) {
 }
 
 bool is_plain_word(std::string_view w) {
-    return w.size() >= 3 && std::all_of(w.begin(), w.end(), [](char c) {
-               return c >= 'a' && c <= 'z';
-           });
+    return w.size() >= 3 &&
+           std::all_of(w.begin(), w.end(), [](char c) { return c >= 'a' && c <= 'z'; });
 }
 
 // Words that relate to nearly everything, so adding them only adds noise.
 bool too_generic(std::string_view w) {
     static constexpr std::array<std::string_view, 61> words{
-        "abstraction", "act",       "action",    "activity",  "artefact",  "artifact",
-        "attribute",   "be",        "being",     "cause",     "change",    "communication",
-        "concept",     "condition", "content",   "device",    "do",        "entity",
-        "event",       "form",      "get",       "give",      "go",        "group",
-        "have",        "idea",      "individual", "instrumentality", "kind", "make",
-        "matter",      "measure",   "move",      "object",    "organism",  "part",
-        "people",      "person",    "piece",     "property",  "quality",   "relation",
-        "someone",     "somebody",  "sort",      "state",     "structure", "substance",
-        "take",        "thing",     "time",      "travel",    "unit",      "use",
-        "way",         "whole",     "cognition", "location",  "man",       "woman",
+        "abstraction", "act",       "action",     "activity",
+        "artefact",    "artifact",  "attribute",  "be",
+        "being",       "cause",     "change",     "communication",
+        "concept",     "condition", "content",    "device",
+        "do",          "entity",    "event",      "form",
+        "get",         "give",      "go",         "group",
+        "have",        "idea",      "individual", "instrumentality",
+        "kind",        "make",      "matter",     "measure",
+        "move",        "object",    "organism",   "part",
+        "people",      "person",    "piece",      "property",
+        "quality",     "relation",  "someone",    "somebody",
+        "sort",        "state",     "structure",  "substance",
+        "take",        "thing",     "time",       "travel",
+        "unit",        "use",       "way",        "whole",
+        "cognition",   "location",  "man",        "woman",
         "head"};
     return std::find(words.begin(), words.end(), w) != words.end();
 }
@@ -357,8 +366,7 @@ struct WordNet::Files {
                    {}}};
         for (const auto& [suffix, repl] : rules[pos]) {
             if (word.size() > suffix.size() + 1 && word.ends_with(suffix)) {
-                add(std::string(word.substr(0, word.size() - suffix.size())) +
-                    std::string(repl));
+                add(std::string(word.substr(0, word.size() - suffix.size())) + std::string(repl));
             }
         }
         return out;
@@ -612,8 +620,9 @@ std::vector<RelatedWord> WordNet::related(std::string_view word, std::size_t lim
     for (auto& [k, r] : best) {
         out.push_back(std::move(r));
     }
-    std::stable_sort(out.begin(), out.end(),
-                     [](const RelatedWord& a, const RelatedWord& b) { return a.weight > b.weight; });
+    std::stable_sort(out.begin(), out.end(), [](const RelatedWord& a, const RelatedWord& b) {
+        return a.weight > b.weight;
+    });
     if (out.size() > limit) {
         out.resize(limit);
     }

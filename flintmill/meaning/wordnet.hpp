@@ -31,7 +31,7 @@ struct RelatedWord {
 };
 
 class WordNet {
-public:
+  public:
     // dir holds data.*, index.*, cntlist.rev and *.exc (wordnet-base:
     // /usr/share/wordnet). Fails with a readable line when a file is missing.
     static flintsearch::Result<std::shared_ptr<const WordNet>, std::string> open(
@@ -55,7 +55,7 @@ public:
 
     struct Files;  // the mappings (defined in wordnet.cpp)
 
-private:
+  private:
     explicit WordNet(std::unique_ptr<Files> files);
     std::unique_ptr<Files> files_;
 };

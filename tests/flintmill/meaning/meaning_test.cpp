@@ -36,8 +36,8 @@ TEST(RelatedWords, ChosenFromTheUsualSenses) {
     ASSERT_TRUE(wn) << wn.error();
     struct Row {
         const char* word;
-        std::vector<std::string> wanted;     // each must be among the related words
-        std::vector<std::string> unwanted;   // none may be
+        std::vector<std::string> wanted;    // each must be among the related words
+        std::vector<std::string> unwanted;  // none may be
     };
     const Row rows[] = {
         {"car", {"automobile", "vehicle"}, {"machine", "entity", "object", "car"}},
@@ -175,8 +175,8 @@ TEST(QualitySet, ParaphrasesShareNoStemWithTheirDocuments) {
             body << name << "\n" << doc.rdbuf();
             std::set<std::string> doc_stems = stems(body.str());
             for (const std::string& s : stems(query)) {
-                EXPECT_FALSE(doc_stems.count(s)) << "\"" << query << "\" shares \"" << s
-                                                 << "\" with " << name;
+                EXPECT_FALSE(doc_stems.count(s))
+                    << "\"" << query << "\" shares \"" << s << "\" with " << name;
             }
             ++paraphrases;
         }
