@@ -21,7 +21,7 @@
 #include <variant>
 #include <vector>
 
-#include "client/protocol.hpp"
+#include "wire/protocol.hpp"
 #include "client/socket_client.hpp"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <variant>
 
-#include "client/protocol.hpp"
+#include "wire/protocol.hpp"
 #include "fuzz_check.hpp"
 #include "text.hpp"
 

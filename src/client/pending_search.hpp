@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "client/protocol.hpp"
+#include "wire/protocol.hpp"
 #include "client/socket_client.hpp"
 #include "util/result.hpp"
 

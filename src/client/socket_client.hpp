@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-#include "client/protocol.hpp"
+#include "wire/protocol.hpp"
 #include "util/result.hpp"
 
 namespace flintsearch::client {

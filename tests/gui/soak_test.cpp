@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "client/protocol.hpp"
+#include "wire/protocol.hpp"
 #include "gui_support.hpp"
 #include "window/launcher_window.hpp"
 #include "window/result_rows.hpp"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "client/protocol.hpp"
+#include "wire/protocol.hpp"
 #include "palette.hpp"
 
 namespace {
