@@ -20,7 +20,8 @@ constexpr std::size_t MAX_TERM_PATH = 180;
 constexpr Xapian::termcount TITLE_WDF = 5;
 
 std::string encode_stamp(const FileStamp& s) {
-    return std::to_string(s.inode) + ' ' + std::to_string(s.size) + ' ' + std::to_string(s.mtime_ns);
+    return std::to_string(s.inode) + ' ' + std::to_string(s.size) + ' ' +
+           std::to_string(s.mtime_ns);
 }
 
 FileStamp decode_stamp(const std::string& text) {
@@ -51,9 +52,9 @@ void remove_database(const std::string& dir) {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
         const std::string name = entry.path().filename().string();
-        if (name.ends_with(".glass") || name.starts_with("iamglass") ||
-            name == "flintlock" || name == "postlist.tmp" || name.ends_with(".tmp") ||
-            name.ends_with(".DB") || name.ends_with(".baseA") || name.ends_with(".baseB")) {
+        if (name.ends_with(".glass") || name.starts_with("iamglass") || name == "flintlock" ||
+            name == "postlist.tmp" || name.ends_with(".tmp") || name.ends_with(".DB") ||
+            name.ends_with(".baseA") || name.ends_with(".baseB")) {
             std::filesystem::remove(entry.path(), ec);
         }
     }
@@ -102,8 +103,8 @@ Result<Index, IndexError> Index::open(const std::string& dir, const std::string&
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec) {
-        return unexpected(IndexError{IndexError::Kind::Other,
-                                     "cannot create " + dir + ": " + ec.message()});
+        return unexpected(
+            IndexError{IndexError::Kind::Other, "cannot create " + dir + ": " + ec.message()});
     }
     auto db = open_writable(dir);
     bool fresh = false;
@@ -192,8 +193,8 @@ Result<void, IndexError> Index::rename(const std::string& from, const std::strin
             moves.emplace_back(*it, to);
         }
         const std::string folder = from + "/";
-        const std::string prefix = path_term(folder).substr(0, 1 + std::min(folder.size(),
-                                                                        MAX_TERM_PATH));
+        const std::string prefix =
+            path_term(folder).substr(0, 1 + std::min(folder.size(), MAX_TERM_PATH));
         for (auto t = db_.allterms_begin(prefix); t != db_.allterms_end(prefix); ++t) {
             for (auto it = db_.postlist_begin(*t); it != db_.postlist_end(*t); ++it) {
                 const std::string old = db_.get_document(*it).get_value(PATH);

@@ -23,6 +23,13 @@ int word_index(const Word& w, const QueryPlan& plan, const Xapian::Stem& stem,
         if (w.lower == q.lower) {
             return static_cast<int>(i);
         }
+        for (const QueryTerm& t : q.terms) {
+            // A related or corrected word: the sentence that holds it is
+            // the one that made the document a hit.
+            if (!t.prefix && !t.via.empty() && w.lower == t.via) {
+                return static_cast<int>(i);
+            }
+        }
         if (stem_cache->empty()) {
             *stem_cache = stem(w.lower);
         }
@@ -41,7 +48,9 @@ double total_idf(const QueryPlan& plan) {
     return total;
 }
 
-bool is_sentence_end(char c) { return c == '.' || c == '!' || c == '?' || c == '\n'; }
+bool is_sentence_end(char c) {
+    return c == '.' || c == '!' || c == '?' || c == '\n';
+}
 
 // Valid UTF-8 cut at or before n, at a space when there is one nearby.
 std::string_view cut_at_word(std::string_view text, std::size_t n) {
@@ -124,9 +133,8 @@ std::string make_snippet(std::string_view text, const QueryPlan& plan, const Xap
     std::vector<std::pair<std::size_t, std::size_t>> sentences;
     std::size_t begin = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const bool end = is_sentence_end(text[i]) &&
-                         (text[i] == '\n' || i + 1 == text.size() || text[i + 1] == ' ' ||
-                          text[i + 1] == '\n');
+        const bool end = is_sentence_end(text[i]) && (text[i] == '\n' || i + 1 == text.size() ||
+                                                      text[i + 1] == ' ' || text[i + 1] == '\n');
         if (end) {
             sentences.emplace_back(begin, i + 1);
             begin = i + 1;

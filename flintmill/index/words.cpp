@@ -9,7 +9,9 @@ namespace {
 // TermGenerator's default limit on a term's length in bytes.
 constexpr std::size_t MAX_WORD_BYTES = 64;
 
-bool is_apostrophe(unsigned ch) { return ch == '\'' || ch == 0x2019; }
+bool is_apostrophe(unsigned ch) {
+    return ch == '\'' || ch == 0x2019;
+}
 
 }  // namespace
 
