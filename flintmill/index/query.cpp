@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "flintmill/index/words.hpp"
 #include "flintmill/meaning/spelling.hpp"
@@ -86,7 +87,11 @@ QueryPlan build_query(std::string_view text, const Xapian::Database& db, const X
             !(completing && db.allterms_begin(word.lower) != db.allterms_end(word.lower))) {
             // A word the index does not hold, and not the start of one: the
             // user most likely meant the nearest word it does hold.
-            if (auto fixed = meaning::correct_spelling(db, word.lower)) {
+            // A real word is left alone: "vacation" is not a slip for "valuation".
+            auto fixed = meaning::is_known_word(word.lower)
+                             ? std::nullopt
+                             : meaning::correct_spelling(db, word.lower);
+            if (fixed) {
                 meant = *fixed;
                 const std::string t = "Z" + stem(meant);
                 word.terms.push_back({t, options.spelling_weight, false, meant});

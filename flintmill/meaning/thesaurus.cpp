@@ -55,6 +55,11 @@ std::vector<RelatedWord> related_words(std::string_view word) {
     return found;
 }
 
+bool is_known_word(std::string_view word) {
+    Thesaurus& t = thesaurus();
+    return t.wordnet && !t.wordnet->base_forms(word).empty();
+}
+
 bool load_thesaurus() {
     Thesaurus& t = thesaurus();
     if (t.wordnet) {

@@ -17,6 +17,10 @@ namespace flintmill::meaning {
 // not installed. The first call opens WordNet.
 std::vector<RelatedWord> related_words(std::string_view word);
 
+// Whether `word` is an English word WordNet knows (in any inflection): such
+// a word is not a misspelling, even when the index does not hold it.
+bool is_known_word(std::string_view word);
+
 // Opens WordNet now and touches the pages a first lookup needs, so that the
 // first query does not pay for it. Returns whether the thesaurus is usable.
 bool load_thesaurus();
