@@ -209,6 +209,10 @@ Result<void, IndexError> Index::rename(const std::string& from, const std::strin
             doc.remove_term(old_term);
             const std::string id = path_term(path);
             doc.add_boolean_term(id);
+            // A title that was the file name follows the new name.
+            if (doc.get_value(TITLE) == basename_of(doc.get_value(PATH))) {
+                doc.add_value(TITLE, basename_of(path));
+            }
             doc.add_value(PATH, path);
             // A file that already sits at the new path is replaced.
             db_.delete_document(id);

@@ -63,11 +63,21 @@ Result<std::vector<Hit>, IndexError> search(const Xapian::Database& db, std::str
                     f = std::max(f, std::min(1.0, plan.weight_of(*t)));
                 }
             }
+            Xapian::Document doc = it.get_document();
+            // Xapian names a wildcard's expansions only as the wildcard: a
+            // prefix word is looked up in the document's own terms.
+            for (std::size_t i = 0; i < found.size(); ++i) {
+                const QueryWord& w = plan.words[i];
+                if (!found[i] && !w.terms.empty() && w.terms.back().prefix) {
+                    auto t = doc.termlist_begin();
+                    t.skip_to(w.lower);
+                    found[i] = t != doc.termlist_end() && (*t).starts_with(w.lower);
+                }
+            }
             double matched = 0.0;
             for (std::size_t i = 0; i < found.size(); ++i) {
                 matched += found[i] * plan.words[i].idf;
             }
-            Xapian::Document doc = it.get_document();
             Hit hit;
             hit.path = doc.get_value(PATH);
             hit.title = doc.get_value(TITLE);

@@ -58,8 +58,10 @@ class Indexer {
     // benchmarks).
     bool scanned() const { return scanned_.load(); }
 
-  private:
+    // The indexing thread's own state (indexer.cpp).
     struct State;
+
+  private:
     void run();
 
     IndexerSettings settings_;
