@@ -14,6 +14,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "flintmill/index/search.hpp"
@@ -63,7 +64,8 @@ std::function<wire::Response(const wire::Query&)> query_handler(const std::strin
                 return wire::Error{"the index is not ready yet"};
             }
             reader->db.emplace(std::move(*db));
-            reader->stem = index::stemmer_for_locale(index::index_language(*reader->db).value_or("en"));
+            reader->stem =
+                index::stemmer_for_locale(index::index_language(*reader->db).value_or("en"));
         }
         try {
             reader->db->reopen();
@@ -71,7 +73,8 @@ std::function<wire::Response(const wire::Query&)> query_handler(const std::strin
             reader->db.reset();  // opened afresh next time
             return wire::Error{"the index is being rebuilt; try again"};
         }
-        auto hits = index::search(*reader->db, q.query, std::min(q.limit, MAX_LIMIT), *reader->stem);
+        auto hits =
+            index::search(*reader->db, q.query, std::min(q.limit, MAX_LIMIT), *reader->stem);
         if (!hits) {
             reader->db.reset();
             return wire::Error{"search failed: " + hits.error().message};
@@ -79,7 +82,8 @@ std::function<wire::Response(const wire::Query&)> query_handler(const std::strin
         wire::Hits reply;
         reply.hits.reserve(hits->size());
         for (index::Hit& h : *hits) {
-            reply.hits.push_back({std::move(h.title), std::move(h.path), std::move(h.snippet), h.score});
+            reply.hits.push_back(
+                {std::move(h.title), std::move(h.path), std::move(h.snippet), h.score});
         }
         return reply;
     };
@@ -163,12 +167,16 @@ int main(int argc, char** argv) {
     settings.log = say;
     watch::Indexer indexer(std::move(settings));
     indexer.start();
+    // The word data that ranking by meaning uses, loaded off the main loop;
+    // the status reply says when it is there.
+    std::thread([] { (void)index::load_meaning(); }).detach();
 
     service::Handlers handlers;
     const std::string index_dir = config->index_dir;
     handlers.make_query = [index_dir] { return query_handler(index_dir); };
     handlers.status = [&indexer]() -> wire::Response {
-        return wire::StatusInfo{indexer.indexed(), indexer.pending(), indexer.ready()};
+        return wire::StatusInfo{indexer.indexed(), indexer.pending(),
+                                indexer.ready() && index::meaning_ready()};
     };
     handlers.reindex = [&indexer] { indexer.request_reconcile(); };
     service::serve(std::move(listener), stop_fd, handlers);
