@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "flintmill/index/words.hpp"
+#include "flintmill/meaning/spelling.hpp"
+#include "flintmill/meaning/thesaurus.hpp"
 
 namespace flintmill::index {
 namespace {
@@ -19,6 +22,26 @@ bool is_blank(char c) {
 
 }  // namespace
 
+bool meaning_ready() {
+    return meaning::thesaurus_ready();
+}
+bool load_meaning() {
+    return meaning::load_thesaurus();
+}
+
+double QueryPlan::weight_of(const std::string& term) const {
+    double best = 0.0;
+    const bool raw = !term.empty() && !(term[0] >= 'A' && term[0] <= 'Z');
+    for (const QueryWord& w : words) {
+        for (const QueryTerm& t : w.terms) {
+            if (t.prefix ? raw && term.starts_with(t.term) : term == t.term) {
+                best = std::max(best, t.weight);
+            }
+        }
+    }
+    return best;
+}
+
 int QueryPlan::word_of(const std::string& term) const {
     for (std::size_t i = 0; i < words.size(); ++i) {
         for (const QueryTerm& t : words[i].terms) {
@@ -33,7 +56,8 @@ int QueryPlan::word_of(const std::string& term) const {
     return -1;
 }
 
-QueryPlan build_query(std::string_view text, const Xapian::Database& db, const Xapian::Stem& stem) {
+QueryPlan build_query(std::string_view text, const Xapian::Database& db, const Xapian::Stem& stem,
+                      const QueryOptions& options) {
     QueryPlan plan;
     const double n = static_cast<double>(db.get_doccount());
     const std::vector<Word> words = split_words(text);
@@ -52,13 +76,39 @@ QueryPlan build_query(std::string_view text, const Xapian::Database& db, const X
         if (seen) {
             continue;
         }
-        word.terms.push_back({"Z" + word.stem, 1.0, false});
+        word.terms.push_back({"Z" + word.stem, 1.0, false, {}});
         // A word the stemmer leaves alone in the index (a number, a name in
         // capitals): the raw form finds it.
-        word.terms.push_back({word.lower, 1.0, false});
+        word.terms.push_back({word.lower, 1.0, false, {}});
         double df = std::max(db.get_termfreq("Z" + word.stem), db.get_termfreq(word.lower));
-        if (last && typing && word.lower.size() >= 2) {
-            word.terms.push_back({word.lower, 1.0, true});
+        const bool completing = options.prefix && last && typing && word.lower.size() >= 2;
+        std::string meant = word.lower;
+        if (df == 0 && options.spelling &&
+            !(completing && db.allterms_begin(word.lower) != db.allterms_end(word.lower))) {
+            // A word the index does not hold, and not the start of one: the
+            // user most likely meant the nearest word it does hold.
+            // A real word is left alone: "vacation" is not a slip for "valuation".
+            auto fixed = meaning::is_known_word(word.lower)
+                             ? std::nullopt
+                             : meaning::correct_spelling(db, word.lower);
+            if (fixed) {
+                meant = *fixed;
+                const std::string t = "Z" + stem(meant);
+                word.terms.push_back({t, options.spelling_weight, false, meant});
+                df = static_cast<double>(db.get_termfreq(t));
+            }
+        }
+        if (options.related) {
+            for (const meaning::RelatedWord& r : meaning::related_words(meant)) {
+                const std::string t = "Z" + stem(r.word);
+                if (t == "Z" + word.stem || db.get_termfreq(t) == 0) {
+                    continue;
+                }
+                word.terms.push_back({t, options.related_weight * r.weight, false, r.word});
+            }
+        }
+        if (completing) {
+            word.terms.push_back({word.lower, 1.0, true, {}});
             // The prefix is as rare as its most common completion, roughly;
             // a bounded look at the completions is enough to say.
             int looked = 0;

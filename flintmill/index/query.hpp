@@ -27,6 +27,17 @@ struct QueryTerm {
     std::string term;
     double weight = 1.0;  // 1 for the word itself; less for a related word
     bool prefix = false;  // `term` is a prefix (OP_WILDCARD) of raw words
+    std::string via;      // the related or corrected word it came from; empty for the word itself
+};
+
+// Which of the query's features are on (all of them in the daemon; the bench
+// turns them off one by one to show what each adds).
+struct QueryOptions {
+    bool prefix = true;            // the last word also as a prefix while it is typed
+    bool spelling = true;          // a word the index lacks: its nearest indexed word
+    bool related = true;           // related words from the thesaurus
+    double related_weight = 0.35;  // scales a related word's own weight (below the user's 1)
+    double spelling_weight = 0.8;
 };
 
 struct QueryWord {
@@ -42,6 +53,8 @@ struct QueryPlan {
 
     // Which word a matching term of a document stands for, or -1.
     int word_of(const std::string& term) const;
+    // The weight of a matching term for its word (its best QueryTerm), 0 when none.
+    double weight_of(const std::string& term) const;
 };
 
 // How many index words the last word's prefix may stand for: the most
@@ -52,6 +65,12 @@ inline constexpr Xapian::termcount PREFIX_EXPANSIONS = 40;
 // longer words while the user is still typing it (text does not end in a
 // space) and it has at least two characters. db supplies term frequencies
 // (for idf); stem is the index's stemmer.
-QueryPlan build_query(std::string_view text, const Xapian::Database& db, const Xapian::Stem& stem);
+QueryPlan build_query(std::string_view text, const Xapian::Database& db, const Xapian::Stem& stem,
+                      const QueryOptions& options = {});
+
+// Whether the word data that ranking by meaning uses is loaded (cheap).
+bool meaning_ready();
+// Loads it now (the daemon calls this at start, off the main loop).
+bool load_meaning();
 
 }  // namespace flintmill::index

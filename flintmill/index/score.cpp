@@ -23,6 +23,13 @@ int word_index(const Word& w, const QueryPlan& plan, const Xapian::Stem& stem,
         if (w.lower == q.lower) {
             return static_cast<int>(i);
         }
+        for (const QueryTerm& t : q.terms) {
+            // A related or corrected word: the sentence that holds it is
+            // the one that made the document a hit.
+            if (!t.prefix && !t.via.empty() && w.lower == t.via) {
+                return static_cast<int>(i);
+            }
+        }
         if (stem_cache->empty()) {
             *stem_cache = stem(w.lower);
         }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "flintmill/index/index.hpp"
+#include "flintmill/index/query.hpp"
 #include "util/result.hpp"
 
 namespace flintmill::index {
@@ -25,11 +26,21 @@ struct Hit {
     float score = 0.0f;  // calibrated, 0..1
 };
 
+// How the candidates are weighed (the bench varies these; the daemon uses
+// the defaults, tuned on a training set).
+struct SearchOptions {
+    QueryOptions query;
+    double k1 = 1.0;     // BM25 term-frequency saturation
+    double b = 0.5;      // BM25 length normalisation
+    bool rerank = true;  // re-order the best candidates by calibrated score
+};
+
 // The best hits for text, at most limit, best first. stem must be the
 // index's stemmer (stemmer_for_locale of index_language).
 flintsearch::Result<std::vector<Hit>, IndexError> search(const Xapian::Database& db,
                                                          std::string_view text, std::size_t limit,
-                                                         const Xapian::Stem& stem);
+                                                         const Xapian::Stem& stem,
+                                                         const SearchOptions& options = {});
 
 // The same with the stemmer the index was built with.
 flintsearch::Result<std::vector<Hit>, IndexError> search(const Xapian::Database& db,

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "flintmill/index/search.hpp"
@@ -166,12 +167,16 @@ int main(int argc, char** argv) {
     settings.log = say;
     watch::Indexer indexer(std::move(settings));
     indexer.start();
+    // The word data that ranking by meaning uses, loaded off the main loop;
+    // the status reply says when it is there.
+    std::thread([] { (void)index::load_meaning(); }).detach();
 
     service::Handlers handlers;
     const std::string index_dir = config->index_dir;
     handlers.make_query = [index_dir] { return query_handler(index_dir); };
     handlers.status = [&indexer]() -> wire::Response {
-        return wire::StatusInfo{indexer.indexed(), indexer.pending(), indexer.ready()};
+        return wire::StatusInfo{indexer.indexed(), indexer.pending(),
+                                indexer.ready() && index::meaning_ready()};
     };
     handlers.reindex = [&indexer] { indexer.request_reconcile(); };
     service::serve(std::move(listener), stop_fd, handlers);
