@@ -26,7 +26,8 @@ struct Field {
 };
 
 const Field FIELDS[] = {
-    {"--deadline-ms", [](const Limits& l) { return static_cast<std::uint64_t>(l.deadline.count()); },
+    {"--deadline-ms",
+     [](const Limits& l) { return static_cast<std::uint64_t>(l.deadline.count()); },
      [](Limits& l, std::uint64_t v) { l.deadline = std::chrono::milliseconds(v); }},
     {"--max-text-bytes", [](const Limits& l) { return std::uint64_t{l.max_text_bytes}; },
      [](Limits& l, std::uint64_t v) { l.max_text_bytes = v; }},
@@ -110,7 +111,8 @@ std::optional<Limits> limits_from_args(const std::vector<std::string_view>& args
         std::uint64_t value = 0;
         const auto [end, error] =
             std::from_chars(args[i + 1].data(), args[i + 1].data() + args[i + 1].size(), value);
-        if (field == nullptr || error != std::errc() || end != args[i + 1].data() + args[i + 1].size()) {
+        if (field == nullptr || error != std::errc() ||
+            end != args[i + 1].data() + args[i + 1].size()) {
             return std::nullopt;
         }
         field->set(limits, value);

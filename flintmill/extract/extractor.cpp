@@ -83,7 +83,8 @@ bool write_to_pipe(int fd, std::string_view bytes) {
 std::string describe(int status) {
     if (WIFSIGNALED(status)) {
         const int sig = WTERMSIG(status);
-        return "the extractor died of signal " + std::to_string(sig) + " (" + ::strsignal(sig) + ")";
+        return "the extractor died of signal " + std::to_string(sig) + " (" + ::strsignal(sig) +
+               ")";
     }
     if (WIFEXITED(status)) {
         return "the extractor exited with status " + std::to_string(WEXITSTATUS(status));
@@ -206,9 +207,8 @@ flintsearch::Result<Document, Failure> Extractor::extract(const std::string& pat
         if (how == Read::Timeout) {
             worker_->kill_now();
             worker_.reset();
-            return failure(FailureKind::Timeout, "took longer than " +
-                                                     std::to_string(limits_.deadline.count()) +
-                                                     " ms");
+            return failure(FailureKind::Timeout,
+                           "took longer than " + std::to_string(limits_.deadline.count()) + " ms");
         }
         if (how == Read::Closed) {
             const int status = worker_->end(std::chrono::milliseconds(1000));

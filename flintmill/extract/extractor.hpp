@@ -24,7 +24,7 @@ struct Document {
     // name without its extension (Extractor::extract fills that in, so the
     // worker never needs the name and every caller shows the same title).
     std::string title;
-    std::string text;   // body text, paragraphs separated by "\n"
+    std::string text;  // body text, paragraphs separated by "\n"
 };
 
 enum class FailureKind {
@@ -63,7 +63,7 @@ bool is_supported(std::string_view path);
 std::string title_from_file_name(std::string_view path);
 
 class Extractor {
-public:
+  public:
     // worker: path of the flintmill-extract executable (see find_worker).
     Extractor(std::string worker, Limits limits);
     ~Extractor();
@@ -74,7 +74,7 @@ public:
     // restart a worker); never throws.
     flintsearch::Result<Document, Failure> extract(const std::string& path);
 
-private:
+  private:
     struct Worker;
     std::string worker_path_;
     Limits limits_;

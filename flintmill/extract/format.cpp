@@ -11,12 +11,11 @@ namespace {
 
 // Plain text and source code: read as text, whatever the language.
 constexpr std::array<std::string_view, 58> TEXT_EXTENSIONS = {
-    "txt",  "text", "log",  "csv",  "tsv",   "rst",  "org",  "tex",  "bib",  "adoc",
-    "c",    "h",    "cc",   "cpp",  "cxx",   "hh",   "hpp",  "hxx",  "ino",  "cs",
-    "java", "kt",   "scala", "go",  "rs",    "swift", "m",   "py",   "rb",   "pl",
-    "pm",   "php",  "lua",  "r",    "jl",    "hs",   "ml",   "el",   "clj",  "js",
-    "mjs",  "ts",   "css",  "scss", "sql",   "sh",   "bash", "zsh",  "fish", "json",
-    "yaml", "yml",  "toml", "ini",  "cfg",   "conf", "xml",  "cmake",
+    "txt",  "text",  "log",  "csv", "tsv",  "rst", "org", "tex",  "bib",  "adoc",  "c",     "h",
+    "cc",   "cpp",   "cxx",  "hh",  "hpp",  "hxx", "ino", "cs",   "java", "kt",    "scala", "go",
+    "rs",   "swift", "m",    "py",  "rb",   "pl",  "pm",  "php",  "lua",  "r",     "jl",    "hs",
+    "ml",   "el",    "clj",  "js",  "mjs",  "ts",  "css", "scss", "sql",  "sh",    "bash",  "zsh",
+    "fish", "json",  "yaml", "yml", "toml", "ini", "cfg", "conf", "xml",  "cmake",
 };
 
 constexpr std::array<std::string_view, 8> TEXT_NAMES = {
@@ -47,7 +46,8 @@ Format format_of(std::string_view path) {
     const auto dot = name.rfind('.');
     // A leading dot starts a hidden name, not an extension.
     if (dot == std::string_view::npos || dot == 0) {
-        const bool known = std::find(TEXT_NAMES.begin(), TEXT_NAMES.end(), name) != TEXT_NAMES.end();
+        const bool known =
+            std::find(TEXT_NAMES.begin(), TEXT_NAMES.end(), name) != TEXT_NAMES.end();
         return known ? Format::PlainText : Format::None;
     }
     std::string ext(name.substr(dot + 1));

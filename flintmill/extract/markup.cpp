@@ -43,8 +43,8 @@ flintsearch::Result<XmlDoc, Failure> parse_xml(std::string_view bytes, std::stri
     // the library's limits on text node size and nesting depth.
     constexpr int options =
         XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOCDATA;
-    XmlDoc doc(xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr,
-                             options));
+    XmlDoc doc(
+        xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr, options));
     if (!doc || xmlDocGetRootElement(doc.get()) == nullptr) {
         return fail(FailureKind::Malformed, std::string(what) + " is not well-formed XML");
     }
@@ -60,8 +60,8 @@ flintsearch::Result<XmlDoc, Failure> parse_html(std::string_view bytes) {
     // Without a declared encoding libxml2 may guess Latin-1; bytes that are
     // valid UTF-8 are nearly always meant as UTF-8.
     const char* encoding = flint::is_valid_utf8(bytes) ? "UTF-8" : nullptr;
-    XmlDoc doc(htmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, encoding,
-                              options));
+    XmlDoc doc(
+        htmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, encoding, options));
     if (!doc) {
         return fail(FailureKind::Malformed, "not readable as HTML");
     }
@@ -144,15 +144,14 @@ void add_xml_text(xmlNode* root, const XmlTextRules& rules, TextSink& sink) {
 }
 
 void add_html_text(xmlNode* root, TextSink& sink, std::string& title, std::string& first_h1) {
-    static constexpr std::string_view skipped[] = {"script", "style", "noscript", "template",
-                                                   "head", "title"};
+    static constexpr std::string_view skipped[] = {"script",   "style", "noscript",
+                                                   "template", "head",  "title"};
     static constexpr std::string_view blocks[] = {
-        "p",       "div",     "br",      "li",      "ul",         "ol",     "dl",
-        "dt",      "dd",      "h1",      "h2",      "h3",         "h4",     "h5",
-        "h6",      "tr",      "table",   "section", "article",    "aside",  "header",
-        "footer",  "nav",     "main",    "pre",     "blockquote", "figure", "figcaption",
-        "hr",      "address", "form",    "fieldset", "details",   "summary", "caption",
-        "body"};
+        "p",       "div",        "br",      "li",         "ul",     "ol",      "dl",   "dt",
+        "dd",      "h1",         "h2",      "h3",         "h4",     "h5",      "h6",   "tr",
+        "table",   "section",    "article", "aside",      "header", "footer",  "nav",  "main",
+        "pre",     "blockquote", "figure",  "figcaption", "hr",     "address", "form", "fieldset",
+        "details", "summary",    "caption", "body"};
     walk(
         root,
         [&](xmlNode* node) {

@@ -118,16 +118,19 @@ std::string resolve_href(std::string_view base_dir, std::string_view href) {
     href = href.substr(0, cut);
     std::string decoded;
     for (std::size_t i = 0; i < href.size(); ++i) {
-        if (href[i] == '%' && i + 2 < href.size() && std::isxdigit(static_cast<unsigned char>(href[i + 1])) &&
+        if (href[i] == '%' && i + 2 < href.size() &&
+            std::isxdigit(static_cast<unsigned char>(href[i + 1])) &&
             std::isxdigit(static_cast<unsigned char>(href[i + 2]))) {
-            decoded.push_back(static_cast<char>(std::stoi(std::string(href.substr(i + 1, 2)), nullptr, 16)));
+            decoded.push_back(
+                static_cast<char>(std::stoi(std::string(href.substr(i + 1, 2)), nullptr, 16)));
             i += 2;
         } else {
             decoded.push_back(href[i]);
         }
     }
     std::vector<std::string> parts;
-    const std::string path = decoded.starts_with('/') ? decoded.substr(1) : std::string(base_dir) + decoded;
+    const std::string path =
+        decoded.starts_with('/') ? decoded.substr(1) : std::string(base_dir) + decoded;
     std::size_t start = 0;
     while (start <= path.size()) {
         const auto end = std::min(path.find('/', start), path.size());
@@ -148,10 +151,10 @@ std::string resolve_href(std::string_view base_dir, std::string_view href) {
     return out;
 }
 
-#define TRY(var, expr)                                  \
-    auto var = (expr);                                  \
-    if (!var) {                                         \
-        return flintsearch::unexpected(var.error());    \
+#define TRY(var, expr)                               \
+    auto var = (expr);                               \
+    if (!var) {                                      \
+        return flintsearch::unexpected(var.error()); \
     }
 
 Outcome read_open_document(ZipArchive& zip, const Limits& limits) {
@@ -184,9 +187,8 @@ Outcome read_office(Format format, ZipArchive& zip, const Limits& limits) {
                 members.push_back(std::move(name));
             }
         }
-        std::sort(members.begin(), members.end(), [](const auto& a, const auto& b) {
-            return slide_number(a) < slide_number(b);
-        });
+        std::sort(members.begin(), members.end(),
+                  [](const auto& a, const auto& b) { return slide_number(a) < slide_number(b); });
     }
     bool any = false;
     for (const auto& member : members) {
@@ -218,7 +220,8 @@ Outcome read_office(Format format, ZipArchive& zip, const Limits& limits) {
 
 Outcome read_epub(ZipArchive& zip, const Limits& limits) {
     TRY(container, read_xml(zip, "META-INF/container.xml"));
-    xmlNode* rootfile = root_of(*container) ? find_element(root_of(*container), "rootfile") : nullptr;
+    xmlNode* rootfile =
+        root_of(*container) ? find_element(root_of(*container), "rootfile") : nullptr;
     const std::string opf_path = rootfile ? attribute(rootfile, "full-path") : std::string();
     if (opf_path.empty()) {
         return fail(FailureKind::Malformed, "EPUB without a package document");
@@ -239,8 +242,8 @@ Outcome read_epub(ZipArchive& zip, const Limits& limits) {
     xmlNode* spine = find_element(package, "spine");
     for (xmlNode* ref = spine ? spine->children : nullptr; ref != nullptr; ref = ref->next) {
         const std::string id = local_name(ref) == "itemref" ? attribute(ref, "idref") : "";
-        for (xmlNode* item = manifest && !id.empty() ? manifest->children : nullptr; item != nullptr;
-             item = item->next) {
+        for (xmlNode* item = manifest && !id.empty() ? manifest->children : nullptr;
+             item != nullptr; item = item->next) {
             if (local_name(item) == "item" && attribute(item, "id") == id) {
                 chapters.push_back(resolve_href(base, attribute(item, "href")));
                 break;

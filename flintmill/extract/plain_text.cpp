@@ -26,7 +26,8 @@ std::string decode(std::string_view bytes, std::size_t max_text_bytes) {
     if (flint::is_valid_utf8(bytes)) {
         return std::string(bytes);
     }
-    const std::size_t prefix = max_text_bytes > bytes.size() / 16 ? bytes.size() : max_text_bytes * 16;
+    const std::size_t prefix =
+        max_text_bytes > bytes.size() / 16 ? bytes.size() : max_text_bytes * 16;
     return latin1_to_utf8(bytes.substr(0, prefix));
 }
 
@@ -57,7 +58,8 @@ std::string_view trim(std::string_view s) {
 }
 
 bool is_word(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) != 0 || static_cast<unsigned char>(c) >= 0x80;
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 ||
+           static_cast<unsigned char>(c) >= 0x80;
 }
 
 // A line made only of one of chars (and spaces), at least min times.
@@ -102,7 +104,8 @@ std::string strip_inline(std::string_view s) {
             }
             // An autolink keeps its address; a tag goes.
             if (inner.find("://") != std::string_view::npos ||
-                (inner.find('@') != std::string_view::npos && inner.find(' ') == std::string_view::npos)) {
+                (inner.find('@') != std::string_view::npos &&
+                 inner.find(' ') == std::string_view::npos)) {
                 out.append(inner);
             }
             i = close;
@@ -124,7 +127,8 @@ std::optional<std::string_view> atx_heading(std::string_view line) {
     while (level < line.size() && line[level] == '#') {
         ++level;
     }
-    if (level == 0 || level > 6 || (level < line.size() && line[level] != ' ' && line[level] != '\t')) {
+    if (level == 0 || level > 6 ||
+        (level < line.size() && line[level] != ' ' && line[level] != '\t')) {
         return std::nullopt;
     }
     std::string_view text = trim(line.substr(level));
@@ -151,11 +155,12 @@ std::string_view strip_block_markers(std::string_view line, bool& item) {
             continue;
         }
         std::size_t digits = 0;
-        while (digits < line.size() && digits < 9 && std::isdigit(static_cast<unsigned char>(line[digits])) != 0) {
+        while (digits < line.size() && digits < 9 &&
+               std::isdigit(static_cast<unsigned char>(line[digits])) != 0) {
             ++digits;
         }
-        if (digits > 0 && digits + 1 < line.size() && (line[digits] == '.' || line[digits] == ')') &&
-            line[digits + 1] == ' ') {
+        if (digits > 0 && digits + 1 < line.size() &&
+            (line[digits] == '.' || line[digits] == ')') && line[digits + 1] == ' ') {
             line.remove_prefix(digits + 2);
             item = true;
             continue;
@@ -236,7 +241,8 @@ Outcome read_markdown(std::string_view bytes, const Limits& limits) {
         }
         if (rule_of(stripped, "-*_", 3) ||
             (stripped.starts_with('[') && stripped.find("]: ") != std::string_view::npos) ||
-            (stripped.starts_with('|') && stripped.find_first_not_of("|-: ") == std::string_view::npos)) {
+            (stripped.starts_with('|') &&
+             stripped.find_first_not_of("|-: ") == std::string_view::npos)) {
             sink.paragraph();
             previous = {};
             return true;

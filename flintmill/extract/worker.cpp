@@ -32,8 +32,8 @@ flintsearch::Result<std::string, Failure> read_document(const std::string& path,
     }
     if (raw < 0) {
         const int error = errno;
-        return fail(FailureKind::Unreadable, error == ELOOP ? "a symbolic link"
-                                                             : flint::os_error_text(error));
+        return fail(FailureKind::Unreadable,
+                    error == ELOOP ? "a symbolic link" : flint::os_error_text(error));
     }
     const flintsearch::util::UniqueFd fd(raw);
     struct stat st {};

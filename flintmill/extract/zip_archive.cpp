@@ -57,8 +57,7 @@ std::vector<std::string> ZipArchive::names() const {
     return out;
 }
 
-flintsearch::Result<std::optional<std::string>, Failure> ZipArchive::read(
-    const std::string& name) {
+flintsearch::Result<std::optional<std::string>, Failure> ZipArchive::read(const std::string& name) {
     const zip_int64_t index = zip_name_locate(zip_.get(), name.c_str(), 0);
     if (index < 0) {
         return std::optional<std::string>();
@@ -74,8 +73,8 @@ flintsearch::Result<std::optional<std::string>, Failure> ZipArchive::read(
     const std::uint64_t bound = std::min(
         budget_, std::max(RATIO_FREE_BYTES, saturating_multiply(st.comp_size, max_ratio_)));
     const auto too_large = [&] {
-        return fail(FailureKind::TooLarge, "zip member " + name + " inflates past " +
-                                               std::to_string(bound) + " bytes");
+        return fail(FailureKind::TooLarge,
+                    "zip member " + name + " inflates past " + std::to_string(bound) + " bytes");
     };
     if ((st.valid & ZIP_STAT_SIZE) != 0 && st.size > bound) {
         return too_large();
