@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "cli/command_line.hpp"
+#include "flint/text.hpp"
 #include "fuzz_check.hpp"
-#include "text.hpp"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "colors.hpp"
+#include "flint/colors.hpp"
 #include "fuzz_check.hpp"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "css_refs.hpp"
+#include "flint/css_refs.hpp"
 #include "fuzz_check.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -7,8 +7,8 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 
+#include "flint/palette.hpp"
 #include "fuzz_check.hpp"
-#include "palette.hpp"
 
 namespace {
 

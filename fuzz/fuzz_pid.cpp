@@ -7,8 +7,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "flint/text.hpp"
 #include "fuzz_check.hpp"
-#include "text.hpp"
 #include "util/pid_file.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -11,8 +11,8 @@
 #include <variant>
 
 #include "client/protocol.hpp"
+#include "flint/text.hpp"
 #include "fuzz_check.hpp"
-#include "text.hpp"
 
 namespace {
 

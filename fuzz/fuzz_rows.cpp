@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "flint/text.hpp"
 #include "fuzz_check.hpp"
-#include "text.hpp"
 #include "window/row_text.hpp"
 
 namespace {

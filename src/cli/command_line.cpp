@@ -9,7 +9,7 @@
 #include <limits>
 #include <utility>
 
-#include "text.hpp"
+#include "flint/text.hpp"
 #include "util/program.hpp"
 #include "util/result.hpp"
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <utility>
 
-#include "text.hpp"
+#include "flint/text.hpp"
 
 namespace flintsearch::client {
 namespace {

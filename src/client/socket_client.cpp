@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "text.hpp"
+#include "flint/text.hpp"
 #include "util/paths.hpp"
 #include "util/unique_fd.hpp"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "text.hpp"
+#include "flint/text.hpp"
 #include "util/pid_file.hpp"
 #include "util/program.hpp"
 #include "util/spawn.hpp"

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "cli/command_line.hpp"
+#include "flint/trust.hpp"
 #include "main/instance.hpp"
 #include "main/ui_module.hpp"
-#include "trust.hpp"
 #include "util/handover.hpp"
 #include "util/paths.hpp"
 #include "util/pid_file.hpp"

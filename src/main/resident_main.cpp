@@ -25,9 +25,9 @@
 #include <string>
 
 #include "client/pending_search.hpp"
-#include "gtk/ref.hpp"
-#include "report.hpp"
-#include "text.hpp"
+#include "flint/gtk/ref.hpp"
+#include "flint/report.hpp"
+#include "flint/text.hpp"
 #include "util/handover.hpp"
 #include "util/paths.hpp"
 #include "util/pid_file.hpp"

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "client/pending_search.hpp"
-#include "gtk/ref.hpp"
-#include "report.hpp"
+#include "flint/gtk/ref.hpp"
+#include "flint/report.hpp"
 #include "util/program.hpp"
 #include "window/launcher_window.hpp"
 #include "window/signal.hpp"

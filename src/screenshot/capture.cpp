@@ -18,7 +18,7 @@
 #include <thread>
 #include <utility>
 
-#include "text.hpp"
+#include "flint/text.hpp"
 #include "util/program.hpp"
 #include "util/spawn.hpp"
 #include "util/unique_fd.hpp"

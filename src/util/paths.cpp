@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "text.hpp"
+#include "flint/text.hpp"
 
 namespace flintsearch::util {
 

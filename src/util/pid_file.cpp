@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "text.hpp"
+#include "flint/text.hpp"
 
 namespace flintsearch::util {
 namespace {

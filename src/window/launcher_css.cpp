@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "colors.hpp"
+#include "flint/colors.hpp"
 
 namespace flintsearch::window {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "palette.hpp"
+#include "flint/palette.hpp"
 
 namespace flintsearch::window {
 

@@ -3,8 +3,8 @@
 #include <exception>
 #include <memory>
 
-#include "gtk/ref.hpp"
-#include "gtk/theme.hpp"
+#include "flint/gtk/ref.hpp"
+#include "flint/gtk/theme.hpp"
 #include "util/pid_file.hpp"
 #include "window/key_map.hpp"
 #include "window/launcher_css.hpp"

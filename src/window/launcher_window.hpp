@@ -9,7 +9,7 @@
 
 #include "cli/command_line.hpp"
 #include "client/pending_search.hpp"
-#include "palette.hpp"
+#include "flint/palette.hpp"
 #include "window/key_handling.hpp"
 
 namespace flintsearch::window {

@@ -5,7 +5,7 @@
 #include <variant>
 #include <vector>
 
-#include "gtk/ref.hpp"
+#include "flint/gtk/ref.hpp"
 #include "window/row_text.hpp"
 
 namespace flintsearch::window {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "text.hpp"
+#include "flint/text.hpp"
 
 namespace flintsearch::window {
 

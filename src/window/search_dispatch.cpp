@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "client/search_worker.hpp"
-#include "gtk/ref.hpp"
-#include "text.hpp"
+#include "flint/gtk/ref.hpp"
+#include "flint/text.hpp"
 #include "window/result_rows.hpp"
 #include "window/row_text.hpp"
 #include "window/signal.hpp"

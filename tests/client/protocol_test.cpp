@@ -7,7 +7,7 @@
 #include <string>
 #include <variant>
 
-#include "text.hpp"
+#include "flint/text.hpp"
 
 namespace flintsearch::client {
 

@@ -16,9 +16,9 @@
 #include <thread>
 
 #include "fault_support.hpp"
-#include "palette.hpp"
+#include "flint/palette.hpp"
+#include "flint/text.hpp"
 #include "scoped_env.hpp"
-#include "text.hpp"
 
 namespace {
 

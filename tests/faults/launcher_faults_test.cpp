@@ -23,10 +23,10 @@
 #include <vector>
 
 #include "css_rules.hpp"
-#include "gtk/theme.hpp"
+#include "flint/gtk/theme.hpp"
+#include "flint/text.hpp"
 #include "gui_support.hpp"
 #include "standin_fixture.hpp"
-#include "text.hpp"
 #include "window/key_handling.hpp"
 #include "window/launcher_window.hpp"
 #include "window/result_rows.hpp"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "gtk/ref.hpp"
+#include "flint/gtk/ref.hpp"
 #include "gui_support.hpp"
 
 namespace flintsearch::window {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "flint/text.hpp"
 #include "process_helpers.hpp"
-#include "text.hpp"
 
 namespace flintsearch {
 namespace {

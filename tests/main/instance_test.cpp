@@ -11,9 +11,9 @@
 #include <optional>
 #include <string>
 
+#include "flint/text.hpp"
 #include "process_helpers.hpp"
 #include "scoped_env.hpp"
-#include "text.hpp"
 #include "util/pid_file.hpp"
 
 namespace flintsearch {

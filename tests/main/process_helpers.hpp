@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "flint/text.hpp"
 #include "temp_dir.hpp"
-#include "text.hpp"
 
 extern char** environ;
 

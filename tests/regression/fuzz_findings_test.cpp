@@ -5,7 +5,7 @@
 #include <string>
 
 #include "client/protocol.hpp"
-#include "palette.hpp"
+#include "flint/palette.hpp"
 
 namespace {
 

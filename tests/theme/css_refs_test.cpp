@@ -1,7 +1,7 @@
 // Finding the files a stylesheet names, and vetting them before GTK sees
 // the text: what the scanner takes for a reference, and what vetting makes
 // of each kind of target.
-#include "css_refs.hpp"
+#include "flint/css_refs.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "gtk/ref.hpp"
-#include "gtk/theme.hpp"
+#include "flint/gtk/ref.hpp"
+#include "flint/gtk/theme.hpp"
 
 namespace theme_test {
 

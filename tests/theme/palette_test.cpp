@@ -1,4 +1,4 @@
-#include "palette.hpp"
+#include "flint/palette.hpp"
 
 #include <gtest/gtest.h>
 #include <pwd.h>

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "gtk/theme.hpp"
+#include "flint/gtk/theme.hpp"
 #include "theme_test_support.hpp"
 
 namespace {

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "css_rules.hpp"
-#include "gtk/theme.hpp"
-#include "report.hpp"
+#include "flint/gtk/theme.hpp"
+#include "flint/report.hpp"
 #include "theme_test_support.hpp"
 
 namespace {

@@ -2,7 +2,7 @@
 // no one else, in directories no one else can write. The rows that give a
 // file or directory to another user need root (chown); they are skipped
 // otherwise.
-#include "trust.hpp"
+#include "flint/trust.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

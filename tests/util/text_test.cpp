@@ -1,4 +1,4 @@
-#include "text.hpp"
+#include "flint/text.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "text.hpp"
+#include "flint/text.hpp"
 
 namespace flintsearch::window {
 namespace {

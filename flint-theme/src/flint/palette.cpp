@@ -1,4 +1,4 @@
-#include "palette.hpp"
+#include "flint/palette.hpp"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
-#include "text.hpp"
+#include "flint/text.hpp"
 
 namespace flint {
 namespace {

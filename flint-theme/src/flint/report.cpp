@@ -1,4 +1,4 @@
-#include "report.hpp"
+#include "flint/report.hpp"
 
 #include <cstdio>
 #include <set>

@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "gtk/theme.hpp"
-#include "report.hpp"
-#include "trust.hpp"
+#include "flint/gtk/theme.hpp"
+#include "flint/report.hpp"
+#include "flint/trust.hpp"
 
 namespace flint {
 namespace {

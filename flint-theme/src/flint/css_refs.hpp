@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "text.hpp"
+#include "flint/text.hpp"
 
 namespace flint {
 

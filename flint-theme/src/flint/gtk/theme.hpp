@@ -26,8 +26,8 @@
 #include <functional>
 #include <string>
 
-#include "gtk/ref.hpp"
-#include "palette.hpp"
+#include "flint/gtk/ref.hpp"
+#include "flint/palette.hpp"
 
 namespace flint {
 

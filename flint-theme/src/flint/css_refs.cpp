@@ -1,9 +1,9 @@
-#include "css_refs.hpp"
+#include "flint/css_refs.hpp"
 
 #include <filesystem>
 #include <utility>
 
-#include "trust.hpp"
+#include "flint/trust.hpp"
 
 namespace flint {
 namespace {

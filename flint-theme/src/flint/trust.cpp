@@ -1,4 +1,4 @@
-#include "trust.hpp"
+#include "flint/trust.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>

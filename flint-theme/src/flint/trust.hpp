@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "text.hpp"
+#include "flint/text.hpp"
 
 namespace flint {
 

@@ -4,11 +4,11 @@
 #include <optional>
 #include <utility>
 
-#include "css_refs.hpp"
-#include "gtk/theme.hpp"
-#include "report.hpp"
-#include "text.hpp"
-#include "trust.hpp"
+#include "flint/css_refs.hpp"
+#include "flint/gtk/theme.hpp"
+#include "flint/report.hpp"
+#include "flint/text.hpp"
+#include "flint/trust.hpp"
 
 namespace flint {
 namespace {

@@ -1,9 +1,9 @@
 #include <initializer_list>
 #include <string_view>
 
-#include "colors.hpp"
-#include "gtk/theme.hpp"
-#include "text.hpp"
+#include "flint/colors.hpp"
+#include "flint/gtk/theme.hpp"
+#include "flint/text.hpp"
 
 namespace flint {
 namespace {

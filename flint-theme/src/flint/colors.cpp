@@ -1,4 +1,4 @@
-#include "colors.hpp"
+#include "flint/colors.hpp"
 
 #include <math.h>
 
