@@ -10,9 +10,9 @@
 #include <optional>
 #include <thread>
 
+#include "flint/text.hpp"
 #include "flintmill/extract/channel.hpp"
 #include "flintmill/extract/format.hpp"
-#include "text.hpp"
 #include "util/spawn.hpp"
 
 #ifndef FLINTMILL_LIBEXECDIR

@@ -6,7 +6,7 @@
 
 #include <climits>
 
-#include "text.hpp"
+#include "flint/text.hpp"
 
 namespace flintmill::extract {
 namespace {

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <optional>
 
+#include "flint/text.hpp"
 #include "flintmill/extract/readers.hpp"
 #include "flintmill/extract/text_sink.hpp"
-#include "text.hpp"
 
 namespace flintmill::extract {
 namespace {

@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <new>
 
+#include "flint/text.hpp"
 #include "flintmill/extract/format.hpp"
-#include "text.hpp"
 #include "util/unique_fd.hpp"
 
 namespace flintmill::extract {

@@ -88,8 +88,9 @@ const std::string BILLION_LAUGHS = [] {
         }
         xml += "\">\n";
     }
-    return xml + "]>\n<w:document xmlns:w=\"w\"><w:body><w:p><w:r><w:t>&lol9;</w:t></w:r></w:p>"
-                 "</w:body></w:document>";
+    return xml +
+           "]>\n<w:document xmlns:w=\"w\"><w:body><w:p><w:r><w:t>&lol9;</w:t></w:r></w:p>"
+           "</w:body></w:document>";
 }();
 
 const std::string DOCX_BODY =
@@ -123,58 +124,106 @@ TEST(Extractor, ReadsEachFormatAndRefusesHostileFiles) {
     TempDir dir;
     const std::string long_text(20000, 'x');
     const std::vector<Case> cases = {
-        {"notes.txt", "Meeting notes\r\nwith   Ada\n", {}, "notes", {"Meeting notes\nwith Ada"}, {}},
+        {"notes.txt",
+         "Meeting notes\r\nwith   Ada\n",
+         {},
+         "notes",
+         {"Meeting notes\nwith Ada"},
+         {}},
         {"latin.txt", "caf\xe9 cr\xe8me", {}, "latin", {"caf\xc3\xa9 cr\xc3\xa8me"}, {}},
         {"binary.txt", std::string("ab\0cd", 5), FailureKind::Malformed, "", {}, {}},
         {"long.txt", long_text, {}, "long", {"xxxx"}, {}},
-        {"readme.md", "Intro\n=====\n\nSee **the** [guide](http://x.example/g) and `code`.\n",
-         {}, "Intro", {"See the guide and code."}, {"http://x.example", "**"}},
+        {"readme.md",
+         "Intro\n=====\n\nSee **the** [guide](http://x.example/g) and `code`.\n",
+         {},
+         "Intro",
+         {"See the guide and code."},
+         {"http://x.example", "**"}},
         {"page.html",
          "<html><head><title>Budget &amp; plans</title><style>p{}</style></head><body>"
          "<script>alert(1)</script><h1>Top</h1><p>caf\xc3\xa9</p></body></html>",
-         {}, "Budget & plans", {"Top\ncaf\xc3\xa9"}, {"alert", "p{}"}},
-        {"untitled.htm", "<body><h1>First heading</h1>text</body>", {}, "First heading", {"text"}, {}},
-        {"paper.pdf", make_pdf({"Hello from a PDF", "second line"}, "The Paper"), {}, "The Paper",
-         {"Hello from a PDF"}, {}},
+         {},
+         "Budget & plans",
+         {"Top\ncaf\xc3\xa9"},
+         {"alert", "p{}"}},
+        {"untitled.htm",
+         "<body><h1>First heading</h1>text</body>",
+         {},
+         "First heading",
+         {"text"},
+         {}},
+        {"paper.pdf",
+         make_pdf({"Hello from a PDF", "second line"}, "The Paper"),
+         {},
+         "The Paper",
+         {"Hello from a PDF"},
+         {}},
         {"notitle.pdf", make_pdf({"Opening line"}, ""), {}, "Opening line", {"Opening line"}, {}},
         {"truncated.pdf", make_pdf({"cut"}, "x").substr(0, 60), FailureKind::Malformed, "", {}, {}},
         {"report.docx",
          make_zip({{"word/document.xml", DOCX_BODY},
-                   {"docProps/core.xml", "<cp:coreProperties xmlns:cp=\"c\" xmlns:dc=\"d\">"
-                                         "<dc:title></dc:title></cp:coreProperties>"}}),
-         {}, "Quarterly report", {"Quarterly report\nRevenue grew"}, {"PAGE"}},
+                   {"docProps/core.xml",
+                    "<cp:coreProperties xmlns:cp=\"c\" xmlns:dc=\"d\">"
+                    "<dc:title></dc:title></cp:coreProperties>"}}),
+         {},
+         "Quarterly report",
+         {"Quarterly report\nRevenue grew"},
+         {"PAGE"}},
         {"book.xlsx",
-         make_zip({{"xl/sharedStrings.xml", "<sst><si><t>Apples</t></si><si><t>Pears</t></si></sst>"}}),
-         {}, "book", {"Apples\nPears"}, {}},
+         make_zip(
+             {{"xl/sharedStrings.xml", "<sst><si><t>Apples</t></si><si><t>Pears</t></si></sst>"}}),
+         {},
+         "book",
+         {"Apples\nPears"},
+         {}},
         {"deck.pptx",
-         make_zip({{"ppt/slides/slide2.xml", "<p:sld xmlns:p=\"p\" xmlns:a=\"a\"><a:p><a:t>Later</a:t></a:p></p:sld>"},
-                   {"ppt/slides/slide1.xml",
-                    "<p:sld xmlns:p=\"p\" xmlns:a=\"a\"><p:sp><p:nvSpPr><p:nvPr><p:ph type=\"title\"/>"
-                    "</p:nvPr></p:nvSpPr><a:p><a:t>Launch</a:t></a:p></p:sp></p:sld>"}}),
-         {}, "Launch", {"Launch\nLater"}, {}},
+         make_zip(
+             {{"ppt/slides/slide2.xml",
+               "<p:sld xmlns:p=\"p\" xmlns:a=\"a\"><a:p><a:t>Later</a:t></a:p></p:sld>"},
+              {"ppt/slides/slide1.xml",
+               "<p:sld xmlns:p=\"p\" xmlns:a=\"a\"><p:sp><p:nvSpPr><p:nvPr><p:ph type=\"title\"/>"
+               "</p:nvPr></p:nvSpPr><a:p><a:t>Launch</a:t></a:p></p:sp></p:sld>"}}),
+         {},
+         "Launch",
+         {"Launch\nLater"},
+         {}},
         {"letter.odt",
          make_zip({{"mimetype", "application/vnd.oasis.opendocument.text"},
-                   {"content.xml", "<office:document-content xmlns:office=\"o\" xmlns:text=\"t\">"
-                                   "<office:body><text:h>Dear</text:h><text:p>Hello<text:s/>there"
-                                   "</text:p></office:body></office:document-content>"},
-                   {"meta.xml", "<office:document-meta xmlns:office=\"o\" xmlns:dc=\"d\">"
-                                "<office:meta><dc:title>A letter</dc:title></office:meta>"
-                                "</office:document-meta>"}}),
-         {}, "A letter", {"Dear\nHello there"}, {}},
+                   {"content.xml",
+                    "<office:document-content xmlns:office=\"o\" xmlns:text=\"t\">"
+                    "<office:body><text:h>Dear</text:h><text:p>Hello<text:s/>there"
+                    "</text:p></office:body></office:document-content>"},
+                   {"meta.xml",
+                    "<office:document-meta xmlns:office=\"o\" xmlns:dc=\"d\">"
+                    "<office:meta><dc:title>A letter</dc:title></office:meta>"
+                    "</office:document-meta>"}}),
+         {},
+         "A letter",
+         {"Dear\nHello there"},
+         {}},
         {"novel.epub",
          make_zip({{"META-INF/container.xml",
-                    "<container><rootfiles><rootfile full-path=\"OEBPS/book.opf\"/></rootfiles></container>"},
+                    "<container><rootfiles><rootfile "
+                    "full-path=\"OEBPS/book.opf\"/></rootfiles></container>"},
                    {"OEBPS/book.opf",
                     "<package xmlns:dc=\"d\"><metadata><dc:title>The Novel</dc:title></metadata>"
                     "<manifest><item id=\"c2\" href=\"text/two.xhtml\"/><item id=\"c1\" "
                     "href=\"text/one%20a.xhtml\"/></manifest><spine><itemref idref=\"c1\"/>"
                     "<itemref idref=\"c2\"/></spine></package>"},
-                   {"OEBPS/text/one a.xhtml", "<html><body><p>Chapter one&nbsp;begins</p></body></html>"},
+                   {"OEBPS/text/one a.xhtml",
+                    "<html><body><p>Chapter one&nbsp;begins</p></body></html>"},
                    {"OEBPS/text/two.xhtml", "<html><body><p>Chapter two</p></body></html>"}}),
-         {}, "The Novel", {"Chapter one begins\nChapter two"}, {}},
+         {},
+         "The Novel",
+         {"Chapter one begins\nChapter two"},
+         {}},
         // Hostile: each must fail fast and leave the worker able to go on.
-        {"bomb.docx", make_zip({{"word/document.xml", std::string(8 << 20, ' ')}}),
-         FailureKind::TooLarge, "", {}, {}},
+        {"bomb.docx",
+         make_zip({{"word/document.xml", std::string(8 << 20, ' ')}}),
+         FailureKind::TooLarge,
+         "",
+         {},
+         {}},
         {"many.docx",
          [] {
              std::vector<std::pair<std::string, std::string>> members;
@@ -183,9 +232,16 @@ TEST(Extractor, ReadsEachFormatAndRefusesHostileFiles) {
              }
              return make_zip(members);
          }(),
-         FailureKind::TooLarge, "", {}, {}},
-        {"laughs.docx", make_zip({{"word/document.xml", BILLION_LAUGHS}}), FailureKind::Malformed,
-         "", {}, {}},
+         FailureKind::TooLarge,
+         "",
+         {},
+         {}},
+        {"laughs.docx",
+         make_zip({{"word/document.xml", BILLION_LAUGHS}}),
+         FailureKind::Malformed,
+         "",
+         {},
+         {}},
         {"notazip.odt", "PK\x03\x04 not really", FailureKind::Malformed, "", {}, {}},
         {"huge.txt", std::string((1 << 20) + 1, 'a'), FailureKind::TooLarge, "", {}, {}},
         {"fifo.txt", "", FailureKind::Unreadable, "", {}, {}},
@@ -237,7 +293,8 @@ TEST(Extractor, KillsAHungWorkerAndReplacesADeadOne) {
     const Row rows[] = {
         {"hangs", "exec sleep 60", FailureKind::Timeout},
         {"crashes", "kill -SEGV $$", FailureKind::Crashed},
-        {"lies about its reply size", "printf '\\000\\377\\377\\377\\177\\000\\000\\000\\000'; exec sleep 60",
+        {"lies about its reply size",
+         "printf '\\000\\377\\377\\377\\177\\000\\000\\000\\000'; exec sleep 60",
          FailureKind::Crashed},
         {"is missing", nullptr, FailureKind::Crashed},
     };
