@@ -10,9 +10,9 @@
 #include <string_view>
 #include <variant>
 
-#include "client/protocol.hpp"
 #include "flint/text.hpp"
 #include "fuzz_check.hpp"
+#include "wire/protocol.hpp"
 
 namespace {
 

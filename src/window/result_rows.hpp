@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "client/pending_search.hpp"
-#include "client/protocol.hpp"
+#include "wire/protocol.hpp"
 
 namespace flintsearch::window {
 

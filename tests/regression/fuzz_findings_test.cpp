@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "client/protocol.hpp"
 #include "flint/palette.hpp"
+#include "wire/protocol.hpp"
 
 namespace {
 

@@ -1,5 +1,7 @@
 // The daemon's wire protocol: newline-delimited JSON, one request and one
-// reply per connection. Encoding and decoding are pure.
+// reply per connection. Both programs use this one codec: the launcher
+// encodes requests and decodes replies, the daemon decodes requests and
+// encodes replies. Encoding and decoding are pure; every value owns its data.
 #pragma once
 
 #include <cstddef>
@@ -11,7 +13,7 @@
 
 #include "util/result.hpp"
 
-namespace flintsearch::client {
+namespace flintsearch::wire {
 
 struct Query {
     std::string query;
@@ -61,4 +63,37 @@ std::string encode_request(const Request& request);
 // Decodes one (already trimmed) reply line.
 Result<Response, DecodeError> decode_response(std::string_view text);
 
+// The daemon's side.
+
+// The longest request line the daemon reads, its line feed included.
+inline constexpr std::size_t MAX_REQUEST_BYTES = 64 * 1024;
+
+// Decodes one request line (its line feed and surrounding white space may
+// be present). Members a kind does not name are skipped; the description
+// of a failure is one readable line.
+Result<Request, DecodeError> decode_request(std::string_view line);
+
+// One reply line, compact JSON and the terminating line feed. Text that is
+// not valid UTF-8 goes out with U+FFFD in place of the ill-formed bytes, so
+// the line is always valid JSON; scores are clamped to 0..1.
+std::string encode_response(const Response& response);
+
+}  // namespace flintsearch::wire
+
+// The launcher's code names these types from its own namespace.
+namespace flintsearch::client {
+using wire::decode_response;
+using wire::DecodeError;
+using wire::encode_request;
+using wire::Error;
+using wire::Hit;
+using wire::Hits;
+using wire::MAX_KEPT_HITS;
+using wire::Ok;
+using wire::Query;
+using wire::Reindex;
+using wire::Request;
+using wire::Response;
+using wire::Status;
+using wire::StatusInfo;
 }  // namespace flintsearch::client

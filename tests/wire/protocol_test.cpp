@@ -1,4 +1,4 @@
-#include "client/protocol.hpp"
+#include "wire/protocol.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 
 #include "flint/text.hpp"
 
-namespace flintsearch::client {
+namespace flintsearch::wire {
 
 bool operator==(const Hit& a, const Hit& b) {
     return a.title == b.title && a.path == b.path && a.snippet == b.snippet && a.score == b.score;
@@ -277,5 +277,84 @@ TEST(DecodeResponse, SurvivesDeepNestingInSkippedMembers) {
     EXPECT_TRUE(got.has_value());
 }
 
+// The daemon's side: what it accepts, and that every reply it writes reads
+// back through the launcher's own decoder.
+TEST(DecodeRequest, AcceptsTheThreeRequestsAndRefusesTheRest) {
+    const auto query =
+        decode_request("{\"limit\":7,\"type\":\"query\",\"query\":\"caf\xc3\xa9\"}\n");
+    ASSERT_TRUE(query.has_value());
+    ASSERT_TRUE(std::holds_alternative<Query>(*query));
+    EXPECT_EQ(std::get<Query>(*query).query, "caf\xc3\xa9");
+    EXPECT_EQ(std::get<Query>(*query).limit, 7u);
+    // Every line the launcher encodes decodes to what it meant.
+    for (const Request& r :
+         {Request{Query{"a \"b\"\t\\", 10}}, Request{Status{}}, Request{Reindex{}}}) {
+        const auto back = decode_request(encode_request(r));
+        ASSERT_TRUE(back.has_value());
+        EXPECT_EQ(back->index(), r.index());
+    }
+    const struct {
+        const char* name;
+        std::string line;
+    } refused[] = {
+        {"not json", "hello\n"},
+        {"not an object", "[1,2]\n"},
+        {"no type", "{\"query\":\"x\",\"limit\":1}\n"},
+        {"unknown type", "{\"type\":\"delete\"}\n"},
+        {"query without text", "{\"type\":\"query\",\"limit\":1}\n"},
+        {"negative limit", "{\"type\":\"query\",\"query\":\"x\",\"limit\":-1}\n"},
+        {"fractional limit", "{\"type\":\"query\",\"query\":\"x\",\"limit\":1.5}\n"},
+        {"two values", "{\"type\":\"status\"} {\"type\":\"status\"}\n"},
+        {"not UTF-8", "{\"type\":\"query\",\"query\":\"\xff\",\"limit\":1}\n"},
+        {"oversized", "{\"type\":\"query\",\"query\":\"" + std::string(MAX_REQUEST_BYTES, 'a') +
+                          "\",\"limit\":1}\n"},
+    };
+    for (const auto& row : refused) {
+        SCOPED_TRACE(row.name);
+        const auto r = decode_request(row.line);
+        ASSERT_FALSE(r.has_value());
+        EXPECT_FALSE(r.error().description.empty());
+        EXPECT_TRUE(flint::is_valid_utf8(r.error().description));
+        EXPECT_LE(r.error().description.size(), 320u);
+    }
+}
+
+TEST(EncodeResponse, EveryReplyReadsBackThroughTheLaunchersDecoder) {
+    const Response replies[] = {
+        Hits{{{"T\xc3\xa9", "/a/b.txt", "line one\nline \"two\"", 0.5f},
+              {"bad \xff", "/x", "", 7.0f},
+              {"nan", "/y", "", NAN}}},
+        Hits{},
+        StatusInfo{5, 0, false},
+        Ok{},
+        Error{"request line \x01too long"},
+    };
+    for (const Response& reply : replies) {
+        const std::string line = encode_response(reply);
+        ASSERT_EQ(line.find('\n'), line.size() - 1);
+        const auto back = decode_response(flint::trim_white_space(line));
+        ASSERT_TRUE(back.has_value()) << line;
+        ASSERT_EQ(back->index(), reply.index());
+        if (const auto* hits = std::get_if<Hits>(&*back)) {
+            const auto& sent = std::get<Hits>(reply).hits;
+            ASSERT_EQ(hits->hits.size(), sent.size());
+            for (std::size_t i = 0; i < sent.size(); ++i) {
+                EXPECT_EQ(hits->hits[i].path, sent[i].path);
+                EXPECT_TRUE(flint::is_valid_utf8(hits->hits[i].title));
+                // Scores leave clamped to 0..1, at four decimals.
+                EXPECT_GE(hits->hits[i].score, 0.0f);
+                EXPECT_LE(hits->hits[i].score, 1.0f);
+            }
+            if (!sent.empty()) {
+                EXPECT_EQ(hits->hits[0], sent[0]);
+                EXPECT_EQ(hits->hits[1].score, 1.0f);
+                EXPECT_EQ(hits->hits[2].score, 0.0f);
+            }
+        } else {
+            EXPECT_TRUE(*back == reply);
+        }
+    }
+}
+
 }  // namespace
-}  // namespace flintsearch::client
+}  // namespace flintsearch::wire

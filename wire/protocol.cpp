@@ -1,8 +1,10 @@
-#include "client/protocol.hpp"
+#include "wire/protocol.hpp"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -10,7 +12,7 @@
 
 #include "flint/text.hpp"
 
-namespace flintsearch::client {
+namespace flintsearch::wire {
 namespace {
 
 // ---------------------------------------------------------------------------
@@ -515,4 +517,99 @@ Result<Response, DecodeError> decode_response(std::string_view text) {
     return reader.finish(parsed);
 }
 
-}  // namespace flintsearch::client
+Result<Request, DecodeError> decode_request(std::string_view line) {
+    auto fail = [](std::string text) { return unexpected(DecodeError{readable(std::move(text))}); };
+    if (line.size() > MAX_REQUEST_BYTES) {
+        return fail("request longer than " + std::to_string(MAX_REQUEST_BYTES) + " bytes");
+    }
+    if (!flint::is_valid_utf8(line)) {
+        return fail("request is not valid UTF-8");
+    }
+    Json value;
+    try {
+        // Strict: one value, no comments; the trailing line feed is white space.
+        value = Json::parse(line, nullptr, true, false);
+    } catch (const std::exception& e) {
+        return fail(e.what());
+    }
+    if (!value.is_object()) {
+        return fail("expected the request to be a JSON object");
+    }
+    const auto type = value.find("type");
+    if (type == value.end() || !type->is_string()) {
+        return fail("missing field \"type\" (a string)");
+    }
+    const auto& kind = type->get_ref<const std::string&>();
+    if (kind == "status") {
+        return Request{Status{}};
+    }
+    if (kind == "reindex") {
+        return Request{Reindex{}};
+    }
+    if (kind != "query") {
+        return fail("unknown request \"" + kind +
+                    "\", expected one of \"query\", \"status\", \"reindex\"");
+    }
+    const auto text = value.find("query");
+    if (text == value.end() || !text->is_string()) {
+        return fail("missing field \"query\" (a string)");
+    }
+    const auto limit = value.find("limit");
+    if (limit == value.end() || !limit->is_number_unsigned()) {
+        return fail("missing field \"limit\" (a non-negative integer)");
+    }
+    return Request{Query{text->get<std::string>(), limit->get<std::uint64_t>()}};
+}
+
+std::string encode_response(const Response& response) {
+    std::string line;
+    auto text = [&line](std::string_view s) {
+        if (flint::is_valid_utf8(s)) {
+            append_json_string(line, s);
+        } else {
+            append_json_string(line, flint::to_utf8_lossy(s));
+        }
+    };
+    struct Visitor {
+        std::string& out;
+        decltype(text)& put;
+        void operator()(const Hits& h) const {
+            out += R"({"type":"hits","hits":[)";
+            bool first = true;
+            for (const Hit& hit : h.hits) {
+                out += first ? "{" : ",{";
+                first = false;
+                out += R"("title":)";
+                put(hit.title);
+                out += R"(,"path":)";
+                put(hit.path);
+                out += R"(,"snippet":)";
+                put(hit.snippet);
+                // Four decimals are finer than the launcher's percentage.
+                const float s = std::isfinite(hit.score) ? std::clamp(hit.score, 0.0f, 1.0f) : 0.0f;
+                char number[16];
+                std::snprintf(number, sizeof number, "%.4f", static_cast<double>(s));
+                out += R"(,"score":)";
+                out += number;
+                out += '}';
+            }
+            out += "]}";
+        }
+        void operator()(const StatusInfo& s) const {
+            out += R"({"type":"status_info","indexed":)" + std::to_string(s.indexed) +
+                   R"(,"pending":)" + std::to_string(s.pending) + R"(,"model_ready":)" +
+                   (s.model_ready ? "true" : "false") + "}";
+        }
+        void operator()(const Ok&) const { out += R"({"type":"ok"})"; }
+        void operator()(const Error& e) const {
+            out += R"({"type":"error","message":)";
+            put(e.message);
+            out += '}';
+        }
+    };
+    std::visit(Visitor{line, text}, response);
+    line += '\n';
+    return line;
+}
+
+}  // namespace flintsearch::wire
