@@ -21,8 +21,8 @@
 #include <variant>
 #include <vector>
 
-#include "wire/protocol.hpp"
 #include "client/socket_client.hpp"
+#include "wire/protocol.hpp"
 
 namespace {
 

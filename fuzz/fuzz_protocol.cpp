@@ -13,6 +13,7 @@
 #include "flint/text.hpp"
 #include "wire/protocol.hpp"
 #include "fuzz_check.hpp"
+#include "wire/protocol.hpp"
 
 namespace {
 

@@ -20,8 +20,11 @@ namespace flintmill::extract {
 
 // What came out of one file: valid UTF-8, bounded by Limits::max_text_bytes.
 struct Document {
-    std::string title;  // the document's own title or first heading; empty when it has none
-    std::string text;   // body text, paragraphs separated by "\n"
+    // The document's own title or first heading; when it has none, the file
+    // name without its extension (Extractor::extract fills that in, so the
+    // worker never needs the name and every caller shows the same title).
+    std::string title;
+    std::string text;  // body text, paragraphs separated by "\n"
 };
 
 enum class FailureKind {
@@ -48,8 +51,16 @@ struct Limits {
     std::size_t max_members = 10'000;                 // zip containers: member count
 };
 
+// The longest title a document gives (cut between characters).
+inline constexpr std::size_t MAX_TITLE_BYTES = 512;
+
 // Whether the file name has an extension we extract (cheap, no I/O).
 bool is_supported(std::string_view path);
+
+// The title of a file that has none of its own: its name without the last
+// extension ("notes.2024.txt" -> "notes.2024"; ".profile" stays), with
+// bytes that are not UTF-8 replaced. For files indexed without extraction.
+std::string title_from_file_name(std::string_view path);
 
 class Extractor {
   public:

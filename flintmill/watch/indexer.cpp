@@ -514,9 +514,15 @@ void Indexer::run() {
                           "from scratch");
         }
         s.index.emplace(std::move(*opened));
+        std::string worker = extract::find_worker();
+        if (worker.empty()) {
+            // Every file still gets a document, found by its name.
+            settings_.log(
+                "cannot find the extraction worker flintmill-extract; files are found "
+                "by their names only");
+        }
         s.extractor = std::make_unique<extract::Extractor>(
-            extract::find_worker(),
-            extract::Limits{.max_file_bytes = settings_.rules.max_file_bytes});
+            std::move(worker), extract::Limits{.max_file_bytes = settings_.rules.max_file_bytes});
         if (auto files = s.index->files()) {
             s.known.insert(files->begin(), files->end());
         }

@@ -10,9 +10,9 @@
 #include <string>
 #include <utility>
 
-#include "wire/protocol.hpp"
 #include "client/socket_client.hpp"
 #include "util/result.hpp"
+#include "wire/protocol.hpp"
 
 namespace flintsearch::client {
 

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <string>
 
-#include "wire/protocol.hpp"
 #include "util/result.hpp"
+#include "wire/protocol.hpp"
 
 namespace flintsearch::client {
 

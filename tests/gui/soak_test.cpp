@@ -23,12 +23,12 @@
 #include <string>
 #include <vector>
 
-#include "wire/protocol.hpp"
 #include "gui_support.hpp"
 #include "window/launcher_window.hpp"
 #include "window/result_rows.hpp"
 #include "window/row_text.hpp"
 #include "window/search_dispatch.hpp"
+#include "wire/protocol.hpp"
 
 namespace flintsearch::client {
 namespace {

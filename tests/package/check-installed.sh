@@ -19,6 +19,11 @@ flintsearch --help | grep -q -- "--screenshot" || fail "--help does not list --s
 module=$(dpkg -L flintsearch | grep '/flintsearch-ui\.so$') || fail "no interface module"
 case $module in /usr/lib/*-linux-*/flintsearch/*) ;; *) fail "module not in the multiarch libdir: $module" ;; esac
 
+# The daemon's package, when it was installed beside the launcher's.
+if dpkg -s flintmill >/dev/null 2>&1; then
+    [ -x /usr/libexec/flintmill/flintmill-extract ] || fail "no extraction worker"
+fi
+
 runtime=$(mktemp -d)
 chmod 0700 "$runtime"
 export XDG_RUNTIME_DIR=$runtime

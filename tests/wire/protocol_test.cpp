@@ -300,14 +300,15 @@ TEST(DecodeResponse, RefusesNestingDeeperThanAReplyNeedsAtOnce) {
 // The daemon's side: what it accepts, and that every reply it writes reads
 // back through the launcher's own decoder.
 TEST(DecodeRequest, AcceptsTheThreeRequestsAndRefusesTheRest) {
-    const auto query = decode_request("{\"limit\":7,\"type\":\"query\",\"query\":\"caf\xc3\xa9\"}\n");
+    const auto query =
+        decode_request("{\"limit\":7,\"type\":\"query\",\"query\":\"caf\xc3\xa9\"}\n");
     ASSERT_TRUE(query.has_value());
     ASSERT_TRUE(std::holds_alternative<Query>(*query));
     EXPECT_EQ(std::get<Query>(*query).query, "caf\xc3\xa9");
     EXPECT_EQ(std::get<Query>(*query).limit, 7u);
     // Every line the launcher encodes decodes to what it meant.
-    for (const Request& r : {Request{Query{"a \"b\"\t\\", 10}}, Request{Status{}},
-                             Request{Reindex{}}}) {
+    for (const Request& r :
+         {Request{Query{"a \"b\"\t\\", 10}}, Request{Status{}}, Request{Reindex{}}}) {
         const auto back = decode_request(encode_request(r));
         ASSERT_TRUE(back.has_value());
         EXPECT_EQ(back->index(), r.index());
