@@ -11,7 +11,6 @@
 #include <variant>
 
 #include "flint/text.hpp"
-#include "wire/protocol.hpp"
 #include "fuzz_check.hpp"
 #include "wire/protocol.hpp"
 
