@@ -61,8 +61,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                palette.surface == defaults.surface && palette.overlay == defaults.overlay);
     const auto expect = [&](const char* key, const std::string& field,
                             const std::string& fallback) {
+        // A value is taken only when it is a colour, which holds nothing
+        // but "#", digits and ASCII letters; anything else falls back.
         const auto it = wal->colors.find(key);
-        FUZZ_CHECK(field == (it == wal->colors.end() ? fallback : it->second));
+        const bool taken = it != wal->colors.end() && flint::is_colour(it->second);
+        FUZZ_CHECK(field == (taken ? it->second : fallback));
+        FUZZ_CHECK(field.find_first_not_of("#0123456789abcdefghijklmnopqrstuvwxyz"
+                                           "ABCDEFGHIJKLMNOPQRSTUVWXYZ") == std::string::npos);
     };
     expect("color1", palette.red, defaults.red);
     expect("color2", palette.green, defaults.green);

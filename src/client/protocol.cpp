@@ -289,6 +289,10 @@ class ReplyReader final : public nlohmann::json_sax<Json> {
     }
 
     bool start(Value::Kind kind) {
+        if (frames_.size() == MAX_REPLY_DEPTH) {
+            too_deep_ = true;
+            return false;  // stops the parser: nothing past here is read
+        }
         Value v;
         v.kind = kind;
         if (!root_seen_) {
@@ -383,6 +387,7 @@ class ReplyReader final : public nlohmann::json_sax<Json> {
     std::size_t left_out_ = 0;
     std::optional<std::string> hits_error_;
     std::optional<std::string> syntax_error_;
+    bool too_deep_ = false;  // nested past MAX_REPLY_DEPTH; the parse stopped there
 };
 
 // Makes a parser message fit for a message row: without the library's
@@ -410,6 +415,10 @@ std::string readable(std::string message) {
 
 Result<Response, DecodeError> ReplyReader::finish(bool parsed) {
     auto fail = [](std::string text) { return unexpected(DecodeError{std::move(text)}); };
+    if (too_deep_) {
+        return fail("the reply nests arrays or objects more than " +
+                    std::to_string(MAX_REPLY_DEPTH) + " deep");
+    }
     if (!parsed || syntax_error_) {
         return fail(readable(syntax_error_.value_or("the reply is not valid JSON")));
     }

@@ -35,6 +35,14 @@ struct Hit {
 // them; it only counts them.
 inline constexpr std::size_t MAX_KEPT_HITS = 300;
 
+// How deep arrays and objects may nest in a reply. A reply has a fixed
+// shape (the reply object, its hits array, a hit, a member's value: four
+// levels), and members this client does not know are skipped whole; sixteen
+// leaves them room. Deeper replies are refused as soon as they go too deep:
+// without a bound, a reply of nothing but "[" costs the parser's stack of
+// open values many times the reply's own size.
+inline constexpr std::size_t MAX_REPLY_DEPTH = 16;
+
 struct Hits {
     std::vector<Hit> hits;
     std::size_t left_out = 0;  // valid hits past MAX_KEPT_HITS

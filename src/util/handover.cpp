@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -13,6 +14,10 @@ namespace flintsearch::util {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Presses that wait while the resident serves others: a burst of presses
+// (a held key, a script) queues here instead of starting launchers.
+constexpr int LISTEN_BACKLOG = 64;
 
 // Both ends refuse an empty path rather than let the kernel say no.
 std::optional<UnixAddress> address_of(const std::string& path) {
@@ -55,14 +60,22 @@ std::optional<ResidentLink> ResidentLink::reach(const std::string& path,
     if (!fd) {
         return std::nullopt;
     }
-    int rc;
-    do {
-        rc =
+    // A full listen queue answers EAGAIN: the resident is busy with other
+    // presses; try again until the deadline (a Unix socket's connect is not
+    // completed later, as a TCP one is, so it is made again).
+    for (;;) {
+        const int rc =
             ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address->addr), address->length);
-    } while (rc != 0 && errno == EINTR);
-    // A full listen queue answers EAGAIN: the resident is busy; wait for it.
-    if (rc != 0 && (errno != EAGAIN || !wait_ready(fd.get(), POLLOUT, deadline))) {
-        return std::nullopt;
+        if (rc == 0) {
+            break;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN || Clock::now() >= deadline) {
+            return std::nullopt;
+        }
+        ::usleep(2000);
     }
     if (!peer_accepted(fd.get(), PeerRule::ThisUser) || !send_all(fd.get(), HANDOVER_TOGGLE)) {
         return std::nullopt;
@@ -118,7 +131,7 @@ std::optional<UniqueFd> listen_at(const std::string& path) {
     const int rc =
         ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address->addr), address->length);
     ::umask(old);
-    if (rc != 0 || ::listen(fd.get(), 8) != 0) {
+    if (rc != 0 || ::listen(fd.get(), LISTEN_BACKLOG) != 0) {
         return std::nullopt;
     }
     return fd;

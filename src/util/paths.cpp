@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "flint/text.hpp"
+#include "flint/trust.hpp"
 
 namespace flintsearch::util {
 
@@ -35,7 +36,7 @@ std::string user_css_path() {
 
 bool is_shared_directory(const std::string& dir) {
     struct stat st {};
-    return ::stat(dir.empty() ? "." : dir.c_str(), &st) == 0 && (st.st_mode & S_IWOTH) != 0;
+    return ::stat(dir.empty() ? "." : dir.c_str(), &st) == 0 && flint::others_may_write(st);
 }
 
 Paths resolve_paths() {

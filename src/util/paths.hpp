@@ -29,8 +29,10 @@ std::string config_dir();
 // config_dir joined with "style.css": the user stylesheet.
 std::string user_css_path();
 
-// Whether other users can write the directory (as /tmp): a file the
-// launcher keeps there must be the user's own, private, and per-user named.
+// Whether other users can write the directory (as /tmp, or a folder of mode
+// 0770 whose group holds another user; flint::others_may_write): a file the
+// launcher keeps there must be the user's own, private, and per-user named,
+// and no resident listens there.
 bool is_shared_directory(const std::string& dir);
 
 // The paths one start of the launcher uses, resolved together.

@@ -20,8 +20,8 @@ void open_selected(GtkListBox* list, bool folder, const CloseAction& close) {
         return;
     }
     const std::string* stored = hit_path(row);
-    if (stored == nullptr) {
-        return;  // a message row: the launcher stays open
+    if (stored == nullptr || !is_openable_path(*stored)) {
+        return;  // a message row, or a path that is not absolute: the launcher stays open
     }
     // Copied: closing the window destroys the row and its data.
     const std::string path = *stored;
@@ -33,11 +33,51 @@ void open_selected(GtkListBox* list, bool folder, const CloseAction& close) {
     close();
 }
 
+// The input method of a text widget: the one its key controller filters
+// keys through (GtkText keeps its context private).
+GtkIMContext* input_method_of(GtkWidget* widget) {
+    GListModel* controllers = gtk_widget_observe_controllers(widget);
+    GtkIMContext* found = nullptr;
+    const guint count = g_list_model_get_n_items(controllers);
+    for (guint i = 0; i < count && found == nullptr; ++i) {
+        auto* controller = static_cast<GtkEventController*>(g_list_model_get_item(controllers, i));
+        if (GTK_IS_EVENT_CONTROLLER_KEY(controller)) {
+            found = gtk_event_controller_key_get_im_context(GTK_EVENT_CONTROLLER_KEY(controller));
+        }
+        g_object_unref(controller);
+    }
+    g_object_unref(controllers);
+    return found;
+}
+
 }  // namespace
+
+bool input_method_composing(GtkWidget* widget) {
+    GtkRoot* root = widget != nullptr ? gtk_widget_get_root(widget) : nullptr;
+    GtkWidget* focus = root != nullptr ? gtk_root_get_focus(root) : nullptr;
+    GtkIMContext* im = focus != nullptr ? input_method_of(focus) : nullptr;
+    if (im == nullptr) {
+        return false;
+    }
+    // GTK's own compose handling shows a pending dead key or compose
+    // sequence as preedit text too, so one test covers both.
+    char* preedit = nullptr;
+    gtk_im_context_get_preedit_string(im, &preedit, nullptr, nullptr);
+    const bool composing = preedit != nullptr && *preedit != '\0';
+    g_free(preedit);
+    return composing;
+}
 
 gboolean on_key_pressed(guint keyval, GdkModifierType state, GtkListBox* list,
                         const CloseAction& close) {
-    switch (map_key(keyval, static_cast<std::uint32_t>(state))) {
+    const Action action = map_key(keyval, static_cast<std::uint32_t>(state));
+    // While the input method holds uncommitted text, these keys are its own
+    // (Enter commits, Escape cancels, the arrows pick a candidate): they go
+    // on to the entry, whose input method sees them first.
+    if (action != Action::PassThrough && input_method_composing(GTK_WIDGET(list))) {
+        return FALSE;
+    }
+    switch (action) {
         case Action::OpenSelected:
             open_selected(list, false, close);
             return TRUE;
@@ -61,7 +101,7 @@ gboolean on_key_pressed(guint keyval, GdkModifierType state, GtkListBox* list,
 
 void on_row_activated(GtkListBoxRow* row, const CloseAction& close) {
     const std::string* stored = hit_path(row);
-    if (stored == nullptr) {
+    if (stored == nullptr || !is_openable_path(*stored)) {
         return;
     }
     const std::string path = *stored;

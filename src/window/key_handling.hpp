@@ -18,14 +18,21 @@ using CloseLauncher = std::shared_ptr<const CloseAction>;
 enum class Direction { Up, Down };
 
 // The window's capture-phase "key-pressed" handler. Return and keypad Enter
-// open the selected hit (Ctrl: its folder) and close the launcher, Escape
+// open the selected hit (Ctrl: its folder) and close the launcher (a hit
+// whose path is not absolute is not opened, and the launcher stays), Escape
 // closes it, Up and Down move the selection; those return TRUE. Every other
-// key returns FALSE and goes on to the search entry.
+// key returns FALSE and goes on to the search entry, and so do those five
+// while the input method of the focused text holds uncommitted text (a dead
+// key, a compose sequence, an input method's preedit).
 gboolean on_key_pressed(guint keyval, GdkModifierType state, GtkListBox* list,
                         const CloseAction& close);
 
+// Whether the input method of the focused widget in the widget's window
+// holds uncommitted text.
+bool input_method_composing(GtkWidget* widget);
+
 // The list's "row-activated" handler: opens a hit row's path and closes the
-// launcher; message rows are ignored.
+// launcher; message rows and hits whose path is not absolute are ignored.
 void on_row_activated(GtkListBoxRow* row, const CloseAction& close);
 
 // Moves the selection to the nearest selectable row in the direction, never

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <memory>
+#include <utility>
 
 #include "flint/gtk/ref.hpp"
 #include "flint/gtk/theme.hpp"
@@ -126,6 +127,11 @@ void show_launcher(GtkWindow* window, const std::string& user_css) {
 }
 
 void hide_launcher(GtkWindow* window) {
+    // The entry's caret blinks on a tick callback of the frame clock, which
+    // keeps running for a hidden window as long as the entry holds the focus
+    // (GTK is told no focus-out for a surface that is gone). Without the
+    // focus nothing ticks, and show_launcher gives it back.
+    gtk_window_set_focus(window, nullptr);
     gtk_widget_set_visible(GTK_WIDGET(window), FALSE);
     empty_entry(window);
 }
@@ -152,6 +158,43 @@ void on_outside_press(GtkWidget* content, GtkWidget* window, double x, double y,
 
 namespace {
 
+// How long a loss of the keyboard must last before the launcher closes.
+constexpr guint FOCUS_LOSS_GRACE_MS = 250;
+
+// Follows the window's keyboard focus for the handler of "notify::is-active",
+// which owns it; its pending grace timer goes with it.
+struct FocusWatch {
+    FocusWatch(GtkWindow* window, CloseLauncher close_action)
+        : target(window), close(std::move(close_action)) {}
+    FocusWatch(const FocusWatch&) = delete;
+    FocusWatch& operator=(const FocusWatch&) = delete;
+    ~FocusWatch() { cancel(); }
+
+    void cancel() {
+        if (timer != 0) {
+            g_source_remove(timer);
+            timer = 0;
+        }
+    }
+
+    static gboolean on_grace_over(gpointer data) {
+        auto* self = static_cast<FocusWatch*>(data);
+        self->timer = 0;  // the source ends with this return
+        const flint::Ref<GtkWindow> window = self->target.get();
+        if (window && !gtk_window_is_active(window.get()) &&
+            gtk_widget_get_visible(GTK_WIDGET(window.get()))) {
+            self->had_focus = false;
+            (*self->close)();
+        }
+        return G_SOURCE_REMOVE;
+    }
+
+    WeakWindow target;
+    CloseLauncher close;
+    bool had_focus = false;
+    guint timer = 0;
+};
+
 // The launcher's widgets, owned by the window (its children) once built.
 struct LauncherWidgets {
     GtkWidget* window;
@@ -165,6 +208,10 @@ struct LauncherWidgets {
 LauncherWidgets build_widgets(GtkApplication* app) {
     GtkWidget* window = gtk_application_window_new(app);
     configure_layer_surface(GTK_WINDOW(window));
+
+    // Named for screen readers, which otherwise only hear "frame".
+    gtk_accessible_update_property(GTK_ACCESSIBLE(window), GTK_ACCESSIBLE_PROPERTY_LABEL,
+                                   "flintsearch", -1);
 
     GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_widget_add_css_class(content, "launcher-bg");
@@ -216,6 +263,22 @@ void connect_handlers(const LauncherWidgets& widgets, const LauncherState& state
         });
     gtk_widget_add_controller(widgets.window, keys);
 
+    // Focus stays in the entry while the selection moves, so the selected
+    // row is the entry's active descendant: that is what a screen reader
+    // follows and reads.
+    connect<void(GtkListBox*, GtkListBoxRow*)>(
+        widgets.list, "row-selected",
+        [held_entry = std::shared_ptr<GtkWidget>(flint::retain(widgets.entry))](
+            GtkListBox*, GtkListBoxRow* row) {
+            if (row != nullptr) {
+                gtk_accessible_update_relation(GTK_ACCESSIBLE(held_entry.get()),
+                                               GTK_ACCESSIBLE_RELATION_ACTIVE_DESCENDANT, row, -1);
+            } else {
+                gtk_accessible_reset_relation(GTK_ACCESSIBLE(held_entry.get()),
+                                              GTK_ACCESSIBLE_RELATION_ACTIVE_DESCENDANT);
+            }
+        });
+
     connect<void(GtkListBox*, GtkListBoxRow*)>(widgets.list, "row-activated",
                                                [close_launcher](GtkListBox*, GtkListBoxRow* row) {
                                                    on_row_activated(row, *close_launcher);
@@ -235,6 +298,23 @@ void connect_handlers(const LauncherWidgets& widgets, const LauncherState& state
                              *close_launcher);
         });
     gtk_widget_add_controller(widgets.window, GTK_EVENT_CONTROLLER(click));
+
+    // Losing the keyboard after having had it (Alt+Tab, the overview, a
+    // click on another output or a panel, a menu that takes the keys) ends
+    // the launcher, so none is left behind other windows. A loss that the
+    // compositor takes back at once (sway re-enters when a new keyboard
+    // appears) is no loss.
+    auto watch = std::make_shared<FocusWatch>(GTK_WINDOW(widgets.window), close_launcher);
+    connect<void(GObject*, GParamSpec*)>(
+        widgets.window, "notify::is-active", [watch](GObject* window, GParamSpec*) {
+            if (gtk_window_is_active(GTK_WINDOW(window))) {
+                watch->had_focus = true;
+                watch->cancel();
+            } else if (watch->had_focus && watch->timer == 0) {
+                watch->timer =
+                    g_timeout_add(FOCUS_LOSS_GRACE_MS, FocusWatch::on_grace_over, watch.get());
+            }
+        });
 
     // A screenshot run never wrote the pid file, so it leaves it alone; a
     // running launcher's file stays intact.

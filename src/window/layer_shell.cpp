@@ -8,12 +8,19 @@ namespace flintsearch::window {
 
 namespace {
 
+void maximize_once_mapped(GtkWidget* widget, gpointer /*data*/) {
+    gtk_window_maximize(GTK_WINDOW(widget));
+}
+
 // An ordinary toplevel dressed as the overlay. The default size is the
 // first output's, for compositors that place windows but ignore the
 // maximized state (sway's floating windows); a fullscreen window would be
 // painted on black by some compositors, so it is not asked for.
 void configure_window_fallback(GtkWindow* window) {
     gtk_window_set_decorated(window, FALSE);
+    // Shells list ordinary windows (the overview, a dock): the title and the
+    // desktop entry of the application id name it there.
+    gtk_window_set_title(window, "flintsearch");
     GListModel* monitors = gdk_display_get_monitors(gtk_widget_get_display(GTK_WIDGET(window)));
     if (auto* monitor = static_cast<GdkMonitor*>(g_list_model_get_item(monitors, 0))) {
         GdkRectangle geometry;
@@ -21,7 +28,10 @@ void configure_window_fallback(GtkWindow* window) {
         gtk_window_set_default_size(window, geometry.width, geometry.height);
         g_object_unref(monitor);
     }
-    gtk_window_maximize(window);
+    // Maximized only once mapped: asked for before the first configure,
+    // weston 10 answers with a maximized state of 0 x 0 and then ends the
+    // client with a protocol error for drawing at the output's size.
+    g_signal_connect(window, "map", G_CALLBACK(maximize_once_mapped), nullptr);
 }
 
 }  // namespace

@@ -49,8 +49,7 @@ gboolean ResidentServer::on_listener(gint /*fd*/, GIOCondition /*condition*/, gp
 
 void ResidentServer::accept_one() {
     util::UniqueFd fd(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-    if (!fd || connections_.size() >= MAX_CONNECTIONS ||
-        !util::peer_accepted(fd.get(), util::PeerRule::ThisUser)) {
+    if (!fd || !util::peer_accepted(fd.get(), util::PeerRule::ThisUser)) {
         return;  // closed at once: the start goes its own way
     }
     auto connection = std::make_unique<Connection>();
@@ -61,6 +60,12 @@ void ResidentServer::accept_one() {
     connection->timer =
         g_timeout_add(static_cast<guint>(EXCHANGE_LIMIT.count()), on_expired, connection.get());
     connections_.push_back(std::move(connection));
+    if (connections_.size() >= MAX_CONNECTIONS) {
+        // The rest wait in the listen queue until an exchange ends, rather
+        // than being closed and starting launchers of their own.
+        g_source_remove(listener_source_);
+        listener_source_ = 0;
+    }
 }
 
 gboolean ResidentServer::on_readable(gint fd, GIOCondition /*condition*/, gpointer data) {
@@ -109,6 +114,9 @@ gboolean ResidentServer::on_expired(gpointer data) {
 
 void ResidentServer::finish(Connection* connection) {
     connections_.remove_if([connection](const auto& held) { return held.get() == connection; });
+    if (listener_source_ == 0 && connections_.size() < MAX_CONNECTIONS) {
+        listener_source_ = g_unix_fd_add(listener_.get(), G_IO_IN, on_listener, this);
+    }
 }
 
 }  // namespace flintsearch::window

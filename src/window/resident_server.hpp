@@ -24,7 +24,8 @@ class ResidentServer {
   public:
     // At most this many exchanges at once, each ended after this long:
     // connections are the user's own, but no peer can pin the main loop's
-    // resources.
+    // resources. While this many are open, no more are accepted: the
+    // others wait in the listen queue for their turn.
     static constexpr std::size_t MAX_CONNECTIONS = 4;
     static constexpr std::chrono::milliseconds EXCHANGE_LIMIT{1000};
 

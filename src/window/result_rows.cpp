@@ -223,6 +223,10 @@ GtkWidget* hit_row(const client::Hit& hit) {
     }
 
     gtk_list_box_row_set_child(GTK_LIST_BOX_ROW(row), column);
+    // Read out as one sentence rather than as four unnamed labels.
+    const std::string spoken = accessible_row_text(hit.title, hit.score, hit.path);
+    gtk_accessible_update_property(GTK_ACCESSIBLE(row), GTK_ACCESSIBLE_PROPERTY_LABEL,
+                                   spoken.c_str(), -1);
     // The row's own copy, NULs included, freed when the row is finalised.
     g_object_set_qdata_full(G_OBJECT(row), hit_path_quark(), new std::string(hit.path),
                             delete_path);
@@ -233,6 +237,22 @@ const std::string* hit_path(GtkListBoxRow* row) {
     g_return_val_if_fail(GTK_IS_LIST_BOX_ROW(row), nullptr);
     return static_cast<const std::string*>(g_object_get_qdata(G_OBJECT(row), hit_path_quark()));
 }
+
+namespace {
+
+// Tells a screen reader how many hits came: the list's name says it (what
+// GTK 4.8 offers), and from GTK 4.14 on it is also announced as it arrives.
+void announce_count(GtkListBox* list, std::size_t count) {
+    const std::string text = count == 1 ? "1 result" : std::to_string(count) + " results";
+    gtk_accessible_update_property(GTK_ACCESSIBLE(list), GTK_ACCESSIBLE_PROPERTY_LABEL,
+                                   text.c_str(), -1);
+#if GTK_CHECK_VERSION(4, 14, 0)
+    gtk_accessible_announce(GTK_ACCESSIBLE(list), text.c_str(),
+                            GTK_ACCESSIBLE_ANNOUNCEMENT_PRIORITY_MEDIUM);
+#endif
+}
+
+}  // namespace
 
 void render_outcome(GtkListBox* list, client::Outcome outcome) {
     g_return_if_fail(GTK_IS_LIST_BOX(list));
@@ -249,7 +269,9 @@ void render_outcome(GtkListBox* list, client::Outcome outcome) {
                     append_message(list, NO_RESULTS_TEXT);
                     return;
                 }
+                const std::size_t count = response.hits.size();
                 append_hit_rows(list, std::move(response.hits), response.left_out);
+                announce_count(list, count + response.left_out);
             } else if constexpr (std::is_same_v<T, client::Error>) {
                 append_message(list, std::string(ERROR_PREFIX) + response.message);
             }

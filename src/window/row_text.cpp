@@ -1,32 +1,24 @@
 #include "window/row_text.hpp"
 
 #include <cmath>
-#include <cstdio>
 
 #include "flint/text.hpp"
 
 namespace flintsearch::window {
 
 std::string score_text(float score) {
+    // A relevance, not a measurement: whatever a daemon sends, the row shows
+    // 0% to 100%. NaN compares false both ways and shows as 0%.
     const float product = score * 100.0f;
-    if (std::isnan(product)) {
-        return "NaN%";
+    if (!(product > 0.0f)) {
+        return "0%";
     }
-    if (std::isinf(product)) {
-        return product > 0 ? "inf%" : "-inf%";
+    if (product >= 100.0f) {
+        return "100%";
     }
     // nearbyint honours the current rounding mode, which is round-half-even
-    // unless someone changed it. The result stays a float: a cast to an
-    // integer type would overflow for large scores.
-    float rounded = std::nearbyint(product);
-    if (rounded == 0.0f) {
-        rounded = 0.0f;  // no "-0%"
-    }
-    // Every float that is a whole number prints exactly with %.0f; the
-    // largest (about 3.4e38) needs 39 digits.
-    char buffer[64];
-    const int length = std::snprintf(buffer, sizeof buffer, "%.0f%%", static_cast<double>(rounded));
-    return std::string(buffer, static_cast<std::size_t>(length));
+    // unless someone changed it.
+    return std::to_string(static_cast<int>(std::nearbyint(product))) + "%";
 }
 
 std::string label_text(std::string_view text, Keep keep) {
@@ -75,6 +67,10 @@ std::string snippet_line(std::string_view snippet) {
     return std::string(flint::trim_white_space(line));
 }
 
+bool is_openable_path(std::string_view path) {
+    return path.starts_with('/');
+}
+
 std::string parent_folder(std::string_view path) {
     std::string_view rest = path;
     while (!rest.empty() && rest.back() == '/') {
@@ -96,6 +92,15 @@ std::string parent_folder(std::string_view path) {
         return "/";
     }
     return flint::to_utf8_lossy(parent);
+}
+
+std::string accessible_row_text(std::string_view title, float score, std::string_view path) {
+    std::string text = label_text(title, Keep::Start) + ", " + score_text(score);
+    const std::string folder = parent_folder(path);
+    if (!folder.empty() && folder != path) {
+        text += ", in " + label_text(folder, Keep::End);
+    }
+    return text;
 }
 
 }  // namespace flintsearch::window

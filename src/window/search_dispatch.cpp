@@ -124,13 +124,23 @@ gboolean start_search(gpointer data) {
 void connect_search_entry(GtkEditable* entry, GtkListBox* list, PendingSearchSlotRef slot) {
     g_return_if_fail(GTK_IS_EDITABLE(entry));
     g_return_if_fail(GTK_IS_LIST_BOX(list));
+    if (GtkEditable* text = gtk_editable_get_delegate(entry);
+        text != nullptr && GTK_IS_TEXT(text)) {
+        gtk_text_set_max_length(GTK_TEXT(text), MAX_QUERY_CHARS);
+    }
     connect<void(GtkEditable*)>(entry, "changed",
                                 EntryHandler(std::move(slot), flint::retain(list)));
 }
 
 void on_search_changed(GtkEditable* entry, const PendingSearchSlotRef& slot, GtkListBox* list) {
-    // The whole text, untrimmed: a lone space is a query.
-    const std::string text = gtk_editable_get_text(entry);
+    // The whole text, untrimmed (a lone space is a query), up to
+    // MAX_QUERY_CHARS characters; GTK's text is always UTF-8.
+    const char* whole = gtk_editable_get_text(entry);
+    const char* end = whole;
+    for (int n = 0; n < MAX_QUERY_CHARS && *end != '\0'; ++n) {
+        end = g_utf8_next_char(end);
+    }
+    const std::string text(whole, end);
     if (slot->timer != 0) {
         g_source_remove(slot->timer);
         slot->timer = 0;

@@ -6,7 +6,8 @@ set -uo pipefail
 # shellcheck source=/dev/null
 source "$1"
 cd "$(mktemp -d)" || exit 1
-touch shot.png notes.txt
+touch shot.png notes.txt "$(printf 'two\nlines.png')" '$(id).png' '*x'
+mkdir shots
 failures=0
 
 # complete "WORDS..." EXPECTED: the last word is the one being completed.
@@ -34,7 +35,15 @@ check "flintsearch --screenshot =" "search"      # as bash splits it at "="
 check "flintsearch --output = no" "notes.txt"
 check "flintsearch --h" "--height --help"
 check "flintsearch -" "--screenshot --output --width --height -h --help"
-check "flintsearch --output sh" "shot.png"
+check "flintsearch --output sh" "shot.png shots"
+check "flintsearch --output tw" "$(printf 'two\nlines.png')"   # one name, not two
+check "flintsearch --output=tw" "--output=$(printf 'two\nlines.png')"
+check 'flintsearch --output $(' '$(id).png'
+check "flintsearch --output *" "*x"                         # "*" is not a pattern
+check "flintsearch --output zz" ""
+HOME=$PWD/shots check "flintsearch --output ~/" ""
+touch shots/a.png
+HOME=$PWD/shots check "flintsearch --output ~/" "~/a.png"
 check "flintsearch --width " ""
 [ "$(complete -p flintsearch)" = "complete -F _flintsearch flintsearch" ] || {
     echo "FAIL: not registered for flintsearch"

@@ -271,10 +271,30 @@ TEST(DecodeResponse, KeepsDescriptionsShortForHugeInput) {
     EXPECT_LE(variant.error().description.size(), 310u);
 }
 
-TEST(DecodeResponse, SurvivesDeepNestingInSkippedMembers) {
-    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
-    const auto got = decode_response(R"({"type":"ok","junk":)" + deep + "}");
-    EXPECT_TRUE(got.has_value());
+TEST(DecodeResponse, RefusesNestingDeeperThanAReplyNeedsAtOnce) {
+    const auto nested = [](std::size_t levels, std::size_t closed) {
+        return R"({"type":"ok","junk":)" + std::string(levels, '[') + std::string(closed, ']') +
+               "}";
+    };
+    const std::string refusal = "the reply nests arrays or objects more than 16 deep";
+    // The reply object is the first level.
+    EXPECT_TRUE(decode_response(nested(MAX_REPLY_DEPTH - 1, MAX_REPLY_DEPTH - 1)).has_value());
+    for (const std::size_t levels : {MAX_REPLY_DEPTH, std::size_t{100'000}}) {
+        SCOPED_TRACE(levels);
+        const auto closed = decode_response(nested(levels, levels));
+        ASSERT_FALSE(closed.has_value());
+        EXPECT_EQ(closed.error().description, refusal);
+    }
+    // Refused where it goes too deep, before the rest is read (which would
+    // otherwise report the missing end).
+    const auto unclosed = decode_response(nested(64 * 1024 * 1024 / 8, 0));
+    ASSERT_FALSE(unclosed.has_value());
+    EXPECT_EQ(unclosed.error().description, refusal);
+    const auto in_a_hit = decode_response(
+        R"({"type":"hits","hits":[{"title":"a","path":"p","snippet":"s","score":1,"x":)" +
+        std::string(20, '[') + "}");
+    ASSERT_FALSE(in_a_hit.has_value());
+    EXPECT_EQ(in_a_hit.error().description, refusal);
 }
 
 }  // namespace

@@ -36,6 +36,10 @@ import wayland_log
 BINARY = os.environ.get("FLINTSEARCH_BINARY", "")
 RESIDENT = os.environ.get("FLINTSEARCH_RESIDENT", "")
 STANDIN = os.environ.get("FLINTSEARCH_STANDIN", "")
+# The compositor the test program runs in: "sway" (scripts/with-headless-sway)
+# or "weston" (scripts/with-headless-weston: no layer shell, no seat devices,
+# so nothing is typed or clicked there).
+COMPOSITOR = os.environ.get("FLINT_COMPOSITOR", "sway")
 
 # Generous bounds for "does not hang"; the tests never measure speed.
 MAP_TIMEOUT = 15.0
@@ -137,8 +141,10 @@ class Sandbox:
     def __init__(self):
         if not BINARY or not os.access(BINARY, os.X_OK):
             raise HarnessError(f"FLINTSEARCH_BINARY is not an executable: {BINARY!r}")
-        if "WAYLAND_DISPLAY" not in os.environ or "SWAYSOCK" not in os.environ:
-            raise HarnessError("run the end-to-end tests under scripts/with-headless-sway")
+        if "WAYLAND_DISPLAY" not in os.environ or (COMPOSITOR == "sway"
+                                                    and "SWAYSOCK" not in os.environ):
+            raise HarnessError("run the end-to-end tests under scripts/with-headless-sway "
+                               "or scripts/with-headless-weston")
         self.root = tempfile.mkdtemp(prefix="flint-e2e-")
         self.runtime = self._dir("run", 0o700)
         self.home = self._dir("home")
@@ -314,16 +320,19 @@ class Sandbox:
         None."""
         return process.wayland.shown()
 
-    def wait_mapped(self, process, timeout=MAP_TIMEOUT, settle=0.4):
-        """Waits until the launcher shows its window with keyboard focus,
-        then lets it draw its first frames. Returns the window's kind."""
+    def wait_mapped(self, process, timeout=MAP_TIMEOUT, settle=0.4, focus=None):
+        """Waits until the launcher shows its window with keyboard focus
+        (where the seat has a keyboard: not on weston), then lets it draw its
+        first frames. Returns the window's kind."""
+        if focus is None:
+            focus = COMPOSITOR == "sway"
         deadline = time.monotonic() + timeout
         while True:
             if process.poll() is not None:
                 raise self.error(f"the launcher exited with {process.returncode} "
                                  "before its window mapped")
             kind = self.window_of(process)
-            if kind is not None and process.wayland.focus is not None:
+            if kind is not None and (not focus or process.wayland.focus is not None):
                 break
             if time.monotonic() > deadline:
                 raise self.error("the launcher's window never mapped with focus")
@@ -394,6 +403,8 @@ class Sandbox:
         self.type(*args)
 
     def park_pointer(self):
+        if COMPOSITOR != "sway":
+            return
         swaymsg("-q", "seat", "-", "cursor", "set", "2", "2")
 
     def click(self, x, y):
@@ -504,7 +515,7 @@ class Sandbox:
         # The next test starts on an empty desktop.
         deadline = time.monotonic() + 5
         pids = {p.pid for p in self.launchers}
-        while time.monotonic() < deadline:
+        while COMPOSITOR == "sway" and time.monotonic() < deadline:
             try:
                 if not any(v.get("pid") in pids for v in views()):
                     break

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """The keyboard: Enter, the arrows, Ctrl+Enter and Escape, and Enter on rows
 that are not hits."""
+import json
+
 import common
 import launcher_harness as h
 
@@ -110,6 +112,21 @@ class Keys(h.LauncherTestCase):
         self.assertTrue(s.still_running(launcher), "Enter on \"No results\" closed the launcher")
         self.assertEqual(s.opened(), [])
         self.assertEqual(s.pid_file_text(), str(launcher.pid))
+
+    def test_keys_of_a_pending_compose_belong_to_it(self):
+        # A dead key waits for its letter; meanwhile Escape cancels it and
+        # Enter is the input method's too. One wtype run each: a keyboard of
+        # its own, so no keymap change comes between the dead key and the next.
+        s = self.sandbox
+        launcher = self.search()
+        s.type("-k", "dead_acute", "-k", "Escape")
+        self.assertTrue(s.still_running(launcher), "Escape during a compose closed it")
+        s.type("-k", "dead_acute", "-k", "e")
+        common.wait_for(s, lambda: json.loads(s.requests()[-1])["query"] == "report\u00e9",
+                        "a search with the composed letter")
+        s.type("-k", "dead_acute", "-k", "Return")
+        self.assertTrue(s.still_running(launcher), "Enter during a compose closed it")
+        self.assertEqual(s.opened(), [])
 
     def test_escape_closes(self):
         s = self.sandbox

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """The pointer: a click outside the panel closes the launcher, a click
 inside does not, a click on a hit opens it."""
+import subprocess
+
 import common
 import launcher_harness as h
 import panel
@@ -8,6 +10,17 @@ import panel
 # sway now and then drops a press under load; a click that must have an
 # effect is repeated until it has (the effect is the same for every press).
 ATTEMPTS = 3
+
+
+# An ordinary application window, which sway gives the focus when it maps.
+OTHER_WINDOW = """
+import gi
+gi.require_version("Gtk", "4.0")
+from gi.repository import GLib, Gtk
+Gtk.init()
+Gtk.Window(title="other").present()
+GLib.MainLoop().run()
+"""
 
 
 class Pointer(h.LauncherTestCase):
@@ -27,6 +40,20 @@ class Pointer(h.LauncherTestCase):
         width, height = h.output_size()
         self.click_until(100, height - 100, lambda: launcher.poll() is not None)
         self.assertEqual(s.wait_exit(launcher), 0)
+        self.assertIsNone(s.pid_file_text())
+
+    def test_losing_the_keyboard_to_another_window_closes(self):
+        # Another window takes the focus, as after Alt+Tab or a click on
+        # another output: the launcher is not left behind it.
+        s = self.sandbox
+        launcher = s.launch()
+        other = subprocess.Popen(["/usr/bin/python3", "-c", OTHER_WINDOW], env=s.env,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            self.assertEqual(s.wait_exit(launcher), 0)
+        finally:
+            other.terminate()
+            other.wait()
         self.assertIsNone(s.pid_file_text())
 
     def test_click_inside_the_panel_keeps_the_launcher(self):

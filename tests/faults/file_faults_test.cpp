@@ -163,7 +163,7 @@ TEST(ReadFileFaults, TheBoundHoldsForFilesThatReportNoSize) {
     EXPECT_EQ(flint::read_file(status, 100), std::nullopt);
 }
 
-TEST_F(PaletteFile, APaletteThatIsNoFileGivesTheDefaultsAtOnce) {
+TEST_F(PaletteFile, APaletteThatIsNoFileOrNotTheUsersGivesTheDefaultsAtOnce) {
     struct Row {
         const char* name;
         std::function<void()> plant;
@@ -173,10 +173,22 @@ TEST_F(PaletteFile, APaletteThatIsNoFileGivesTheDefaultsAtOnce) {
         {"a FIFO with no writer", [&] { ::mkfifo(file_.c_str(), 0600); }},
         {"a dangling symbolic link", [&] { fs::create_symlink(dir_.path() / "gone", file_); }},
         {"a symbolic link to /dev/zero", [&] { fs::create_symlink("/dev/zero", file_); }},
+        // Another user could have written these.
+        {"a palette every user can write",
+         [&] {
+             write_file(file_, palette_text("#aa0000", "#00aa00"));
+             ::chmod(file_.c_str(), 0666);
+         }},
+        {"a palette in a folder every user can write",
+         [&] {
+             write_file(file_, palette_text("#aa0000", "#00aa00"));
+             ::chmod(wal_.c_str(), 0777);
+         }},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         fs::remove_all(file_);
+        ::chmod(wal_.c_str(), 0700);
         row.plant();
         const auto result = run_in_child(
             [] { return std::string(flint::load_palette() == flint::Palette{} ? "defaults" : ""); },
@@ -189,6 +201,7 @@ TEST_F(PaletteFile, APaletteThatIsNoFileGivesTheDefaultsAtOnce) {
 TEST_F(PaletteFile, AnUnreadablePaletteGivesTheDefaults) {
     // The child drops to "nobody" (under root) and owns what it cannot read.
     TempDir shared(true);
+    ::chmod(shared.path().c_str(), 01777);  // as /tmp: only a sticky shared folder is trusted
     struct Row {
         const char* name;
         mode_t file_mode;

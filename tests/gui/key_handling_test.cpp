@@ -107,6 +107,15 @@ TEST_F(KeyHandling, EnterWithoutAHitKeepsTheLauncherOpen) {
         EXPECT_TRUE(on_key_pressed(key, GdkModifierType(0), list_, close_));
         EXPECT_TRUE(on_key_pressed(key, GDK_CONTROL_MASK, list_, close_));
     }
+    // A path that is not absolute is shown but never opened: as an option
+    // of xdg-open, relative to the launcher's folder, or as no argument.
+    for (const char* path : {"-x", "--help", "notes.txt", "", "./a", "~/a", "file:///a"}) {
+        SCOPED_TRACE(path);
+        show({hit(path)});
+        EXPECT_TRUE(on_key_pressed(GDK_KEY_Return, GdkModifierType(0), list_, close_));
+        EXPECT_TRUE(on_key_pressed(GDK_KEY_Return, GDK_CONTROL_MASK, list_, close_));
+        on_row_activated(rows(list_)[0], close_);
+    }
     gui_test::run_for(100ms);
     EXPECT_EQ(closes_, 0);
     EXPECT_FALSE(std::filesystem::exists(dir_.path() / "opened"));
@@ -130,7 +139,8 @@ TEST_F(KeyHandling, EnterOpensTheSelectedHitThenCloses) {
          "/home/u/docs/report.pdf", "/home/u/docs"},
         {"Ctrl+Shift+keypad Enter", GDK_KEY_KP_Enter,
          GdkModifierType(GDK_CONTROL_MASK | GDK_SHIFT_MASK), "/a", "/"},
-        {"Ctrl+Return on a bare name", GDK_KEY_Return, GDK_CONTROL_MASK, "report.pdf", ""},
+        {"Ctrl+Return on the root", GDK_KEY_Return, GDK_CONTROL_MASK, "/", "/"},
+        {"a leading dash further on", GDK_KEY_Return, GDK_CONTROL_MASK, "/-x/--help", "/-x"},
         {"shell characters stay literal", GDK_KEY_Return, GdkModifierType(0), "/t/$(id);`x`",
          "/t/$(id);`x`"},
     };

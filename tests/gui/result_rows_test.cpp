@@ -61,7 +61,7 @@ TEST_F(ResultRows, ThreeHitsGiveThreeRowsInOrderWithTheFirstSelected) {
     ASSERT_EQ(shown.size(), 3u);
     EXPECT_EQ(gtk_list_box_get_selected_row(list_), shown[0]);
 
-    const char* scores[] = {"87%", "12%", "-5%"};
+    const char* scores[] = {"87%", "12%", "0%"};
     for (std::size_t i = 0; i < shown.size(); ++i) {
         SCOPED_TRACE(i);
         const client::Hit& hit = hits.hits[i];

@@ -132,6 +132,30 @@ TEST_F(SearchDispatch, TextIsSentUntrimmed) {
     EXPECT_EQ(queries(), std::vector<std::string>{" "});
 }
 
+TEST_F(SearchDispatch, ALongPasteIsCutToTheLongestQuery) {
+    start_daemon({{{"reply", hits_reply("/cut")}}});
+    std::string word;
+    for (int i = 0; i < window::MAX_QUERY_CHARS; ++i) {
+        word += "\u00e9";  // two bytes: the cut counts characters
+    }
+    // 10 MB, as pasted; the entry keeps the first MAX_QUERY_CHARS.
+    const std::string pasted = word + std::string(10'000'000, 'x');
+    int at = 0;
+    gtk_editable_insert_text(GTK_EDITABLE(entry_), pasted.c_str(), -1, &at);
+    EXPECT_TRUE(gtk_editable_get_text(GTK_EDITABLE(entry_)) == word);
+    ASSERT_TRUE(gui_test::run_until([&] { return shown() == "/cut"; })) << shown();
+    EXPECT_TRUE(queries() == std::vector<std::string>{word});
+
+    // Text given to an entry without the bound is sent cut as well.
+    GtkWidget* plain = gtk_search_entry_new();
+    g_object_ref_sink(plain);
+    gtk_editable_set_text(GTK_EDITABLE(plain), (word + "tail").c_str());
+    window::on_search_changed(GTK_EDITABLE(plain), slot_, list_);
+    ASSERT_TRUE(gui_test::run_until([&] { return queries().size() == 2; }));
+    EXPECT_TRUE(queries().back() == word);
+    g_object_unref(plain);
+}
+
 TEST_F(SearchDispatch, ClearingWithinTheDelaySendsNothingAndShowsTheHint) {
     start_daemon({{{"reply", hits_reply("/never")}}});
     window::render_outcome(list_, Response{Hits{{Hit{"t", "/old", "", 1}}}});

@@ -45,7 +45,8 @@ they arrive, and answers with one reply line.
                (so every reply looks different); for the bench.
 --shape NAME   answers every query with one of the replies a hostile or buggy
                daemon could send (SHAPES: "hits:COUNT", "snippet-10mb",
-               "empty-hits-60mib"); for the bench.
+               "empty-hits-60mib", "nested-60mib": 60 MiB of "["); for the
+               bench.
 --delay-ms D   waits D ms before every reply.
 --timing-log   appends one JSON line per connection: {"arrive_us", "reply_us",
                "query"}, CLOCK_REALTIME microseconds when the request's line
@@ -287,7 +288,7 @@ def rank(docs, query, limit):
 # ---------------------------------------------------------------------------
 # Synthetic replies for the bench.
 
-SHAPES = ("hits:COUNT", "snippet-10mb", "empty-hits-60mib")
+SHAPES = ("hits:COUNT", "snippet-10mb", "empty-hits-60mib", "nested-60mib")
 
 
 def hits_reply(count, query):
@@ -308,6 +309,8 @@ def shaped_reply(name):
         empty = '{"title":"","path":"","snippet":"","score":0}'
         count = 60 * 1024 * 1024 // (len(empty) + 1)
         return ('{"type":"hits","hits":[' + ",".join([empty] * count) + "]}\n").encode()
+    if name == "nested-60mib":
+        return b'{"type":"hits","hits":' + b"[" * (60 * 1024 * 1024) + b"\n"
     raise SystemExit(f"flintmill_standin: unknown shape {name!r} (known: {', '.join(SHAPES)})")
 
 

@@ -100,36 +100,55 @@ TEST(ParseWalColors, SkipsDeeplyNestedMembersWithoutRecursing) {
     EXPECT_EQ(parsed->colors, (Map{{"color1", "a"}}));
 }
 
-TEST(PaletteFrom, UsesOnlyColor1ToColor6Verbatim) {
+TEST(PaletteFrom, UsesOnlyColoursOfColor1ToColor6Verbatim) {
     const flint::Palette defaults;
     const flint::Palette p = flint::palette_from(flint::WalColors{{
         {"color0", "#000001"},
         {"Color1", "#000002"},  // case matters
         {"color2", ""},
         {"color4", "#ABCDEF"},
+        {"color5", "tomato"},
         {"color6", " tomato "},
         {"color7", "#000003"},
         {"background", "#000004"},
         {"foreground", "#000005"},
     }});
     EXPECT_EQ(p.red, defaults.red);
-    EXPECT_EQ(p.green, "");
+    EXPECT_EQ(p.green, defaults.green);
     EXPECT_EQ(p.yellow, defaults.yellow);
     EXPECT_EQ(p.accent, "#ABCDEF");
-    EXPECT_EQ(p.pink, defaults.pink);
-    EXPECT_EQ(p.teal, " tomato ");
+    EXPECT_EQ(p.pink, "tomato");
+    EXPECT_EQ(p.teal, defaults.teal);
     EXPECT_EQ(p.bg, "#0c0c0c");
     EXPECT_EQ(p.fg, "#e8e8e8");
     EXPECT_EQ(p.surface, "#1a1a1a");
     EXPECT_EQ(p.overlay, "#d8d8d8");
 
-    const flint::Palette all = flint::palette_from(flint::WalColors{{{"color1", "1"},
-                                                                     {"color2", "2"},
-                                                                     {"color3", "3"},
-                                                                     {"color4", "4"},
-                                                                     {"color5", "5"},
-                                                                     {"color6", "6"}}});
-    EXPECT_EQ(all.red + all.green + all.yellow + all.accent + all.pink + all.teal, "123456");
+    // What is not a colour falls back to that colour's default; a value is
+    // pasted into the stylesheet and must not change its rules.
+    const char* colours[] = {"#abc",      "#abcd",       "#a1b2c3",
+                             "#a1b2c3d4", "transparent", "RebeccaPurple"};
+    const char* not_colours[] = {
+        "#fff; } .launcher-bg { background-color: magenta; } x {",
+        "red;}",
+        "url(\"/tmp/fifo\")",
+        "#12345",
+        "#abcdeg",
+        "#",
+        "rgb(1,2,3)",
+        "alpha(@bg, 0.5)",
+        "red\\\r\n",
+        "tomato\n",
+        "abcdefghijklmnopqrstuvwxyzabcdefg",  // 33 letters
+    };
+    for (const char* value : colours) {
+        SCOPED_TRACE(value);
+        EXPECT_EQ(flint::palette_from(flint::WalColors{{{"color1", value}}}).red, value);
+    }
+    for (const char* value : not_colours) {
+        SCOPED_TRACE(value);
+        EXPECT_EQ(flint::palette_from(flint::WalColors{{{"color1", value}}}).red, defaults.red);
+    }
 }
 
 std::string password_home() {

@@ -1,11 +1,13 @@
 #include "util/paths.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
 
 #include "scoped_env.hpp"
+#include "temp_dir.hpp"
 
 namespace flintsearch::util {
 namespace {
@@ -43,6 +45,39 @@ TEST(Paths, RuntimeFilesFollowXdgRuntimeDir) {
         EXPECT_EQ(paths.pid_file, pid_file);
         EXPECT_EQ(paths.pid_file_private, row.dir == "/tmp");
         EXPECT_EQ(paths.daemon_socket, row.socket);
+    }
+}
+
+TEST(Paths, ARuntimeDirectoryItsGroupCanWriteIsSharedLikeOneEveryUserCanWrite) {
+    struct Row {
+        const char* name;
+        mode_t mode;
+        bool other_group;  // the group is not the user's own (chown: needs root)
+        bool shared;
+    };
+    const Row rows[] = {
+        {"private", 0700, false, false},
+        {"group-writable, the user's own group", 0770, false, false},
+        {"group-writable, another group", 0770, true, true},
+        {"sticky group-writable, another group", 01770, true, true},
+        {"writable by every user", 0777, false, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.other_group && ::getuid() != 0) {
+            continue;
+        }
+        flintsearch::test::TempDir dir;
+        ::chmod(dir.str().c_str(), row.mode);
+        if (row.other_group) {
+            ASSERT_EQ(::chown(dir.str().c_str(), static_cast<uid_t>(-1), 65534), 0);
+        }
+        ScopedEnv env("XDG_RUNTIME_DIR", dir.str().c_str());
+        const Paths paths = resolve_paths();
+        EXPECT_EQ(is_shared_directory(dir.str()), row.shared);
+        EXPECT_EQ(paths.pid_file_private, row.shared);
+        // No resident listens where another user could replace its socket.
+        EXPECT_EQ(paths.resident_socket.empty(), row.shared);
     }
 }
 

@@ -11,36 +11,43 @@
 namespace flintsearch::window {
 namespace {
 
-TEST(ScoreText, RoundsTheSinglePrecisionPercentageHalfToEven) {
+TEST(ScoreText, RoundsTheSinglePrecisionPercentageHalfToEvenWithin0To100) {
+    const float max = std::numeric_limits<float>::max();
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
     struct Case {
         float score;
         const char* text;
     };
     const Case cases[] = {
-        {0.873f, "87%"},  {1.0f, "100%"},   {0.0f, "0%"},    {0.125f, "12%"},
-        {0.375f, "38%"},  {0.999f, "100%"}, {-0.05f, "-5%"}, {0.005f, "0%"},
-        {-0.001f, "0%"},  {-0.0f, "0%"},    {-0.005f, "0%"}, {1.5f, "150%"},
-        {-2.0f, "-200%"}, {0.015f, "2%"},   {0.025f, "2%"},  {12345.678f, "1234568%"},
+        {0.873f, "87%"},
+        {1.0f, "100%"},
+        {0.0f, "0%"},
+        {0.125f, "12%"},
+        {0.375f, "38%"},
+        {0.999f, "100%"},
+        {0.005f, "0%"},
+        {-0.0f, "0%"},
+        {0.015f, "2%"},
+        {0.025f, "2%"},
+        // Outside 0..1 the row shows the nearest end.
+        {-0.05f, "0%"},
+        {-0.001f, "0%"},
+        {-2.0f, "0%"},
+        {1.5f, "100%"},
+        {12345.678f, "100%"},
+        {1e30f, "100%"},
+        {-1e30f, "0%"},
+        {max, "100%"},
+        {inf, "100%"},
+        {-inf, "0%"},
+        {nan, "0%"},
+        {-nan, "0%"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.score);
         EXPECT_EQ(score_text(c.score), c.text);
     }
-}
-
-TEST(ScoreText, GivesDefinedTextForValuesNoIntegerHolds) {
-    const float max = std::numeric_limits<float>::max();
-    EXPECT_EQ(score_text(std::numeric_limits<float>::quiet_NaN()), "NaN%");
-    EXPECT_EQ(score_text(-std::numeric_limits<float>::quiet_NaN()), "NaN%");
-    EXPECT_EQ(score_text(std::numeric_limits<float>::infinity()), "inf%");
-    EXPECT_EQ(score_text(-std::numeric_limits<float>::infinity()), "-inf%");
-    // max * 100 overflows single precision.
-    EXPECT_EQ(score_text(max), "inf%");
-    // 1e30 * 100 is finite but far beyond any integer type.
-    const std::string big = score_text(1e30f);
-    EXPECT_EQ(big.back(), '%');
-    EXPECT_EQ(big.size(), 34u);  // 33 digits
-    EXPECT_EQ(score_text(-1e30f).front(), '-');
 }
 
 TEST(SnippetLine, KeepsTheTrimmedFirstLine) {
@@ -95,6 +102,24 @@ TEST(ParentFolder, DropsTheLastComponent) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
         EXPECT_EQ(parent_folder(c.path), c.parent);
+    }
+}
+
+TEST(AccessibleRowText, ReadsTitleScoreAndFolderAsOneSentence) {
+    const struct {
+        const char* title;
+        float score;
+        const char* path;
+        const char* spoken;
+    } cases[] = {
+        {"Report one", 0.87f, "/home/u/docs/report one.pdf", "Report one, 87%, in /home/u/docs"},
+        {"Root file", 0.5f, "/a", "Root file, 50%, in /"},
+        {"Bare name", 0.25f, "a.pdf", "Bare name, 25%"},
+        {"", 1.0f, "/", ", 100%"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(accessible_row_text(c.title, c.score, c.path), c.spoken);
     }
 }
 

@@ -3,12 +3,15 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "flint/report.hpp"
 #include "flint/text.hpp"
+#include "flint/trust.hpp"
 
 namespace flint {
 namespace {
@@ -161,10 +164,24 @@ std::optional<WalColors> parse_wal_colors(std::string_view text) {
     return WalColors{std::move(reader.colors())};
 }
 
+bool is_colour(std::string_view text) {
+    const auto is_hex = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    };
+    const auto is_letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    if (text.starts_with('#')) {
+        const std::string_view digits = text.substr(1);
+        const std::size_t n = digits.size();
+        return (n == 3 || n == 4 || n == 6 || n == 8) &&
+               std::all_of(digits.begin(), digits.end(), is_hex);
+    }
+    return !text.empty() && text.size() <= 32 && std::all_of(text.begin(), text.end(), is_letter);
+}
+
 Palette palette_from(const WalColors& wal) {
     Palette palette;
     const auto take = [&](const char* key, std::string& field) {
-        if (const auto it = wal.colors.find(key); it != wal.colors.end()) {
+        if (const auto it = wal.colors.find(key); it != wal.colors.end() && is_colour(it->second)) {
             field = it->second;
         }
     };
@@ -198,11 +215,17 @@ std::string palette_path() {
 }
 
 Palette load_palette() {
-    const auto text = read_text_file(palette_path());
-    if (!text) {
+    // The cache directory may be shared (XDG_CACHE_HOME on a common disk):
+    // the palette is read under the same rules as the stylesheets.
+    const std::string path = palette_path();
+    TrustedRead read = read_trusted_text_file(path);
+    if (!read.refusal.empty()) {
+        report_once("ignoring " + path + ": " + read.refusal);
+    }
+    if (!read.text) {
         return Palette{};
     }
-    const auto wal = parse_wal_colors(*text);
+    const auto wal = parse_wal_colors(*read.text);
     return wal ? palette_from(*wal) : Palette{};
 }
 

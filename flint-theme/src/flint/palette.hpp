@@ -44,9 +44,16 @@ struct WalColors {
 // Nothing when the document breaks any rule.
 std::optional<WalColors> parse_wal_colors(std::string_view text);
 
+// Whether a palette value is a colour the stylesheets may hold: "#" and 3,
+// 4, 6 or 8 hexadecimal digits, or a colour name (1 to 32 ASCII letters).
+// The value is pasted into stylesheet text, so anything else (";", "}",
+// "url(", quotes, blanks, the empty text) could change its rules.
+bool is_colour(std::string_view text);
+
 // The palette built from a parsed file: red, green, yellow, accent, pink and
-// teal from "color1".."color6" (exact, case-sensitive keys), defaults for
-// what it does not supply; bg, fg, surface and overlay are always fixed.
+// teal from "color1".."color6" (exact, case-sensitive keys) when the value
+// is_colour, verbatim (case kept), defaults for what it does not supply or
+// what is not a colour; bg, fg, surface and overlay are always fixed.
 Palette palette_from(const WalColors& wal);
 
 // The user's cache directory: XDG_CACHE_HOME when set and valid UTF-8 (even
@@ -60,8 +67,10 @@ std::optional<std::string> cache_dir();
 // (the tilde is not expanded), joined with "wal/colors.json".
 std::string palette_path();
 
-// Reads and parses the palette file afresh on every call (the file must be
-// valid UTF-8); the default palette on any failure.
+// Reads and parses the palette file afresh on every call, under the rules of
+// read_trusted_text_file (a regular, bounded, valid UTF-8 file of the user's
+// or root's in directories no one else can write; a refusal is reported once
+// on standard error); the default palette on any failure.
 Palette load_palette();
 
 }  // namespace flint

@@ -1,13 +1,17 @@
 #include "flint/trust.hpp"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 namespace flint {
 namespace {
@@ -50,14 +54,54 @@ std::optional<std::string> resolved(const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+// Whether the group is the user's private one: the primary group, with no
+// member in the group database but the user.
+bool is_private_group(gid_t gid) {
+    if (gid != ::getgid()) {
+        return false;
+    }
+    const long suggested = ::sysconf(_SC_GETGR_R_SIZE_MAX);
+    std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 1024);
+    const std::unique_ptr<char, FreeDeleter> self_name([] {
+        const struct passwd* pw = ::getpwuid(::getuid());
+        return pw != nullptr && pw->pw_name != nullptr ? ::strdup(pw->pw_name) : nullptr;
+    }());
+    for (;;) {
+        struct group entry {};
+        struct group* found = nullptr;
+        const int rc = ::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found);
+        if (rc == ERANGE && buffer.size() < (std::size_t{1} << 20)) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (rc != 0 || found == nullptr) {
+            return true;  // no entry: no one is listed in it
+        }
+        for (char** member = entry.gr_mem; member != nullptr && *member != nullptr; ++member) {
+            if (self_name == nullptr || std::strcmp(*member, self_name.get()) != 0) {
+                return false;
+            }
+        }
+        return true;
+    }
+}
+
+}  // namespace
+
+bool others_may_write(const struct stat& st) {
+    return (st.st_mode & S_IWOTH) != 0 ||
+           ((st.st_mode & S_IWGRP) != 0 && !is_private_group(st.st_gid));
+}
+
 std::optional<std::string> untrusted_because(const struct stat& st) {
     const uid_t self = ::getuid();
     if (st.st_uid != self && st.st_uid != 0) {
         return "owned by another user (uid " + std::to_string(st.st_uid) + ")";
     }
     const bool others_write = (st.st_mode & S_IWOTH) != 0;
-    const bool group_writes = (st.st_mode & S_IWGRP) != 0 && st.st_gid != ::getgid();
-    if (others_write || group_writes) {
+    if (others_may_write(st)) {
         if (S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0) {
             return std::nullopt;  // sticky: others may add entries, never replace ours
         }

@@ -15,10 +15,15 @@
 
 namespace flint {
 
+// Whether someone other than the user (and root) may write what has this
+// status: every user (mode o+w), or its group (g+w), unless that group is
+// the user's own private one, the user's primary group with no other member
+// listed in the group database.
+bool others_may_write(const struct stat& st);
+
 // Why a file or directory with this status is not the user's to trust, or
 // nothing when it is: it must be owned by the user or by root, and writable
-// by no one else. Group write counts as someone else's unless the group is
-// the user's own primary group. A directory that others may write is
+// by no one else (others_may_write). A directory that others may write is
 // accepted only with the sticky bit and a trusted owner (/tmp): there, no
 // one else can rename or remove the user's entries.
 std::optional<std::string> untrusted_because(const struct stat& st);

@@ -93,8 +93,8 @@ void create_theme_dir(const std::filesystem::path& dir) {
         at = at.parent_path();
     }
     struct stat st {};
-    const bool shared = (at.empty() ? ::stat(".", &st) : ::stat(at.c_str(), &st)) == 0 &&
-                        (st.st_mode & S_IWOTH) != 0;
+    const bool shared =
+        (at.empty() ? ::stat(".", &st) : ::stat(at.c_str(), &st)) == 0 && others_may_write(st);
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
         if (::mkdir(it->c_str(), shared ? 0700 : 0777) == 0 && shared) {
             ::chmod(it->c_str(), 0700);
