@@ -43,7 +43,8 @@ check "flintsearch --output *" "*x"                         # "*" is not a patte
 check "flintsearch --output zz" ""
 HOME=$PWD/shots check "flintsearch --output ~/" ""
 touch shots/a.png
-# shellcheck disable=SC2088  # the completion keeps the tilde as typed
+# The completion offers the text as typed: a literal "~/".
+# shellcheck disable=SC2088
 HOME=$PWD/shots check "flintsearch --output ~/" "~/a.png"
 check "flintsearch --width " ""
 [ "$(complete -p flintsearch)" = "complete -F _flintsearch flintsearch" ] || {
