@@ -19,6 +19,10 @@
 #include "window/result_rows.hpp"
 #include "window/row_text.hpp"
 
+#ifdef FLINTSEARCH_HAVE_LAYER_SHELL
+#include <gtk4-layer-shell.h>
+#endif
+
 namespace flintsearch::window {
 namespace {
 
