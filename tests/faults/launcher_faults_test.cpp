@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "css_rules.hpp"
-#include "flint/gtk/inspect.hpp"
+#include "flint/gtk/slots.hpp"
 #include "flint/gtk/theme.hpp"
 #include "flint/text.hpp"
 #include "gui_support.hpp"

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "css_rules.hpp"
-#include "flint/gtk/inspect.hpp"
+#include "flint/gtk/slots.hpp"
 #include "flint/gtk/theme.hpp"
 #include "flint/report.hpp"
 #include "theme_test_support.hpp"

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "flint/css_refs.hpp"
-#include "flint/gtk/inspect.hpp"
+#include "flint/gtk/slots.hpp"
 #include "flint/gtk/theme.hpp"
 #include "flint/report.hpp"
 #include "flint/text.hpp"

@@ -1,4 +1,4 @@
-// What the tests look at inside the theme library: this thread's own style
+// The theme library's slots, for tests: this thread's own style
 // providers and file monitors (theme.hpp installs them). Not for programs:
 // they install and reload through theme.hpp and never hold these.
 //
